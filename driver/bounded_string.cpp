@@ -1,0 +1,44 @@
+#include "driver/bounded_string.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+bool IsValidSize(size_t size) { return size != 0 && size <= kBoundedMaxChars; }
+
+// Copies up to size - 1 characters and terminates; reports truncation.
+HRESULT CopyInto(char* dest, size_t size, const char* source) {
+  size_t i = 0;
+  for (; i + 1 < size && source[i] != '\0'; ++i) dest[i] = source[i];
+  dest[i] = '\0';
+  return source[i] == '\0' ? S_OK : STRSAFE_E_INSUFFICIENT_BUFFER;
+}
+
+}  // namespace
+
+HRESULT BoundedCopy(char* buffer, size_t size, const char* source) {
+  if (!IsValidSize(size)) return E_INVALIDARG;
+  return CopyInto(buffer, size, source);
+}
+
+HRESULT BoundedAppend(char* buffer, size_t size, const char* source) {
+  if (!IsValidSize(size)) return E_INVALIDARG;
+  size_t length = 0;
+  while (length < size && buffer[length] != '\0') ++length;
+  if (length == size) return E_INVALIDARG;
+  return CopyInto(buffer + length, size - length, source);
+}
+
+HRESULT BoundedFormat(char* buffer, size_t size, const char* format, ...) {
+  if (!IsValidSize(size)) return E_INVALIDARG;
+  va_list args;
+  va_start(args, format);
+  int written = vsnprintf(buffer, size, format, args);
+  va_end(args);
+  if (written < 0 || static_cast<size_t>(written) >= size) {
+    buffer[size - 1] = '\0';
+    return STRSAFE_E_INSUFFICIENT_BUFFER;
+  }
+  return S_OK;
+}

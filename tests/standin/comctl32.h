@@ -1,0 +1,7 @@
+// comctl32 for the host stand-in.
+#ifndef VEXO_STANDIN_COMCTL32_H
+#define VEXO_STANDIN_COMCTL32_H
+
+#include "standin/types.h"
+
+#endif

@@ -1,0 +1,7 @@
+// gdi32 for the host stand-in.
+#ifndef VEXO_STANDIN_GDI32_H
+#define VEXO_STANDIN_GDI32_H
+
+#include "standin/types.h"
+
+#endif

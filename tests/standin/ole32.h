@@ -1,0 +1,7 @@
+// ole32 for the host stand-in.
+#ifndef VEXO_STANDIN_OLE32_H
+#define VEXO_STANDIN_OLE32_H
+
+#include "standin/types.h"
+
+#endif

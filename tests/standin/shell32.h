@@ -1,0 +1,7 @@
+// shell32 for the host stand-in.
+#ifndef VEXO_STANDIN_SHELL32_H
+#define VEXO_STANDIN_SHELL32_H
+
+#include "standin/types.h"
+
+#endif

@@ -1,0 +1,56 @@
+// The progress window of the interactive modes and its controller, a
+// process-wide singleton that exists in every mode.
+#ifndef VEXO_UI_PROGRESS_WINDOW_H
+#define VEXO_UI_PROGRESS_WINDOW_H
+
+#include "driver/platform.h"
+
+class ProgressWindow {
+ public:
+  static constexpr size_t kTitleChars = 256;
+
+  // The instance, created on first use. Out of memory surfaces as the
+  // allocator's exception.
+  static ProgressWindow* Instance();
+  // Removes the tray icon and destroys the instance (not the window).
+  static void Release();
+
+  bool Create(HINSTANCE module, HWND parent, const char* title);
+  bool Close();
+  HWND GetWindow() const;
+  void Cancel();
+  bool IsCancelled() const;
+  // -1: no window; 1: cancelled, nothing drawn; 0: otherwise.
+  int ShowStatus(const char* text);
+  int SetStatusText(const char* text);
+  void SetRange(int range);
+  void Step(int delta);
+
+  HINSTANCE Module() const { return module_; }
+
+ private:
+  friend INT_PTR CALLBACK ProgressDialogProc(HWND, UINT, WPARAM, LPARAM);
+  friend LRESULT CALLBACK ProgressWindowProc(HWND, UINT, WPARAM, LPARAM);
+  friend struct ProgressWindowTestAccess;
+
+  ProgressWindow() = default;
+  void PumpPendingMessages();
+
+  HINSTANCE module_ = nullptr;
+  HWND dialog_ = nullptr;
+  HWND parent_ = nullptr;
+  char title_[kTitleChars] = {};
+  bool created_ = false;
+  bool cancelled_ = false;
+  int range_ = 0;
+  RECT statusRect_ = {};
+
+  static ProgressWindow* instance_;
+};
+
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void SubclassProgressWindow(HWND dialog);
+bool CenterInWorkArea(HWND window, int* x, int* y, int* width, int* height);
+
+#endif
