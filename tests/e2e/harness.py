@@ -479,8 +479,9 @@ class Harness:
 
     def reset(self):
         """Puts the servers, the logs and the package's files back to the start state."""
-        if not self.package_server.running:
-            self.package_server.start()
+        for server in (self.package_server, self.stats_server):
+            if not server.running:
+                server.start()
         self.package_server.mode = "serve"
         self.package_server.pad_to = 0
         self.log.clear()
