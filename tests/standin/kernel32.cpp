@@ -95,10 +95,12 @@ DWORD WINAPI GetLastError() { return g_lastError; }
 void WINAPI SetLastError(DWORD error) { g_lastError = error; }
 
 BOOL WINAPI CloseHandle(HANDLE h) {
+  std::string kind = HandleKind(h);
   if (!ReleaseHandle(h)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  g_kernel32.closedHandleKinds.push_back(kind);
   return TRUE;
 }
 
@@ -205,11 +207,14 @@ HGLOBAL WINAPI LoadResource(HMODULE, HRSRC res) {
 LPVOID WINAPI LockResource(HGLOBAL data) {
   if (!data) return nullptr;
   Resource* r = reinterpret_cast<Resource*>(data);
-  return r->lockFails ? nullptr : const_cast<char*>(r->bytes.data());
+  if (r->lockFails) return nullptr;
+  return r->data ? const_cast<void*>(r->data) : const_cast<char*>(r->bytes.data());
 }
 
 DWORD WINAPI SizeofResource(HMODULE, HRSRC res) {
-  return res ? static_cast<DWORD>(reinterpret_cast<Resource*>(res)->bytes.size()) : 0;
+  if (!res) return 0;
+  Resource* r = reinterpret_cast<Resource*>(res);
+  return r->data ? r->dataSize : static_cast<DWORD>(r->bytes.size());
 }
 
 BOOL WINAPI FreeResource(HGLOBAL) { return FALSE; }

@@ -146,6 +146,10 @@ struct Resource {
   std::string bytes;
   bool lockFails = false;  // LockResource answers null
   bool loadFails = false;  // LoadResource answers null
+  // When set, the data instead of bytes: memory the test owns, of exactly
+  // dataSize bytes, so reading past the resource trips the sanitizer.
+  const void* data = nullptr;
+  DWORD dataSize = 0;
 };
 
 struct CreatedProcess {
@@ -181,6 +185,7 @@ struct Kernel32State {
   DWORD createProcessError = 0;   // non-zero: CreateProcessA fails with it
   DWORD processExitCode = 0;
   bool getExitCodeFails = false;
+  std::vector<std::string> closedHandleKinds;  // every CloseHandle of a live handle, in order
 
   bool formatMessageFails = false;
   std::vector<DWORD> sleeps;

@@ -29,6 +29,9 @@
 #define QS_ALLINPUT 0x04FF
 #define WM_NULL 0x0000
 #define WM_QUIT 0x0012
+#ifndef SW_SHOW
+#define SW_SHOW 5
+#endif
 
 typedef struct tagMSG {
   HWND hwnd;
