@@ -478,7 +478,11 @@ class Harness:
     # -- per test
 
     def reset(self):
-        """Puts the servers, the logs and the package's files back to the start state."""
+        """Puts the servers, the logs, the package's files and the URL cache back
+        to the start state, so that one failed case does not spill into the next."""
+        if self.delete_cache_entry(self.package_server.url()) == "deleted":
+            self.notes.append("a URL-cache entry of the package was left by an earlier "
+                              "case and removed")
         for server in (self.package_server, self.stats_server):
             if not server.running:
                 server.start()
@@ -535,6 +539,10 @@ class Harness:
     def cache_entry(self, url):
         """'present ...' or 'absent', as the URL cache answers inside Wine."""
         r = self.wine.run(["%s\\cache_check.exe" % BIN_DIR, url], timeout=30)
+        return r.stdout.decode(errors="replace").strip()
+
+    def delete_cache_entry(self, url):
+        r = self.wine.run(["%s\\cache_check.exe" % BIN_DIR, "/delete", url], timeout=30)
         return r.stdout.decode(errors="replace").strip()
 
     def package_runs(self):

@@ -9,6 +9,7 @@ usage: run.py [-k PATTERN]   (PATTERN selects cases by a part of their name)
 
 import argparse
 import os
+import re
 import sys
 import time
 import traceback
@@ -51,8 +52,9 @@ class Result(unittest.TestResult):
             self.failed += 1
             text = self._exc_info_to_string(err, test) if err else ""
             self.failures_text.append((name, text))
-            first = [l for l in text.strip().splitlines() if l.strip()]
-            print("FAIL  %s (%.1fs): %s" % (name, secs, first[-1] if first else ""),
+            lines = text.strip().splitlines()
+            heads = [l for l in lines if re.match(r"^[A-Za-z_.]+(Error|Exception|Expired)\b", l)]
+            print("FAIL  %s (%.1fs): %s" % (name, secs, (heads or lines or [""])[-1]),
                   flush=True)
             try:
                 h = harness.get()
@@ -122,8 +124,9 @@ def main():
         print("\n==== %s\n%s" % (name, text.rstrip()))
     if h.notes:
         print("\nnotes:")
-        for note in h.notes:
-            print("  " + note)
+        for note in dict.fromkeys(h.notes):
+            count = h.notes.count(note)
+            print("  " + note + (" (%d times)" % count if count > 1 else ""))
     print("\ne2e: took %.0fs, artifacts in %s" % (time.monotonic() - started,
                                                     os.path.relpath(harness.ARTIFACTS)))
     print("e2e: %d passed, %d failed" % (result.passed, result.failed))
