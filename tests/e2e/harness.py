@@ -554,6 +554,14 @@ class Harness:
             text = f.read().decode("gbk", errors="replace")
         return [line for line in text.split("\r\n") if line]
 
+    def package_window_seen(self):
+        """What the test package found when it looked for a window by title."""
+        path = self.wine.unix_path(PACKAGE_WINDOW_LOG)
+        if not path or not os.path.exists(path):
+            return []
+        with open(path, "rb") as f:
+            return [l for l in f.read().decode("ascii", errors="replace").split("\r\n") if l]
+
     def wait_for_package_start(self, timeout):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:

@@ -29,6 +29,9 @@ PACKAGE_URL = "http://127.0.0.1:%d%s" % (harness.PACKAGE_PORT, servers.PACKAGE_P
 
 BASE_OS_NAME = "Win7"  # the name of harness.BASE_WINDOWS_VERSION
 
+# String 103: the caption of every box and the title of the progress window.
+CAPTION = "Vexo影音在线安装"
+
 CACHE_ABSENT = "absent"  # the cache checker's answer for a URL with no entry
 
 
@@ -135,11 +138,13 @@ class InstallerCase(unittest.TestCase):
 
     def assert_successful_run(self, variant, package_silent, os_name=BASE_OS_NAME,
                               exit_code=0, msg=""):
-        run = self.h.run_installer(variant, exit_code=exit_code)
+        run = self.h.run_installer(variant, exit_code=exit_code, find_title=CAPTION)
         self.assert_status(run, exit_code, msg)
         pings = self.assert_pings(os_name, ["start", "finished"], msg)
         self.assert_download_between(pings, msg)
         cached = self.assert_package_ran(package_silent, msg)
+        self.assertEqual(self.h.package_window_seen(), ["window=no"],
+                         "a window of the installer was open while the package ran" + msg)
         self.assertFalse(os.path.exists(cached), "the cached package is still there" + msg)
         self.assert_cache_clean(msg)
         return run

@@ -42,10 +42,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show)
 
     CreateDirectoryA(LOG_DIR, NULL);
 
-    n = GetEnvironmentVariableA("VEXO_E2E_FIND_TITLE", value, sizeof value);
-    if (n > 0 && n < sizeof value)
+    /* The wide form: this Wine's GetEnvironmentVariableA cuts double-byte
+     * text short (it counts characters, not bytes). */
+    WCHAR title[256];
+    n = GetEnvironmentVariableW(L"VEXO_E2E_FIND_TITLE", title, 256);
+    if (n > 0 && n < 256)
         AppendLine(LOG_DIR "\\package.window",
-                   FindWindowA(NULL, value) ? "window=yes" : "window=no");
+                   FindWindowW(NULL, title) ? "window=yes" : "window=no");
 
     AppendLine(LOG_DIR "\\package.log", GetCommandLineA());
 
