@@ -46,6 +46,7 @@ def main():
         print("demo: running    wine %s (LC_ALL=%s, ANSI code page 936)\n" % (
             h.variant_path(variant), harness.WINE_LOCALE), flush=True)
 
+        cache_before = set(h.wine.cache_files())
         run = h.run_installer(variant, exit_code=args.exit_code)
 
         print("statistics server received:")
@@ -76,9 +77,10 @@ def main():
             if path:
                 gone = not os.path.exists(h.wine.unix_path(path))
                 print("cached file %s: %s" % (path, "gone" if gone else "STILL THERE"))
-        leftovers = h.wine.cache_files()
-        if leftovers:
-            print("files in Wine's cache folder: %s" % ", ".join(leftovers))
+        added = sorted(set(h.wine.cache_files()) - cache_before)
+        if added:
+            print("files this run added to Wine's cache folder (the statistics answers "
+                  "are cached under their own URLs): %s" % ", ".join(added))
         ok = (not run.timed_out and run.status == args.exit_code and entry == "absent")
         return 0 if ok else 1
     except harness.HarnessError as e:

@@ -121,6 +121,8 @@ def main():
         harness.release()
 
     for name, text in result.failures_text:
+        if "harness.HarnessError:" in text:  # the cause is the harness, not the case
+            text = text.strip().splitlines()[-1]
         print("\n==== %s\n%s" % (name, text.rstrip()))
     if h.notes:
         print("\nnotes:")
