@@ -144,12 +144,4 @@ TEST_F(ResourceConfigTest, ReadResourcePropertyStaysInsideResourceAndBuffer) {
   }
 }
 
-TEST_F(ResourceConfigTest, NoDataWithoutRoomAsksForOneCharacter) {
-  standin::AddResource(kPropertyType, "OPERATION", PropertyBytes("x"));
-  standin::Kernel32().resources[standin::ResourceKey(kPropertyType, "OPERATION")].lockFails = true;
-  DWORD size = 0;
-  EXPECT_EQ(234u, ReadResourceProperty(kInstance, kPropertyType, "OPERATION", nullptr, &size));
-  EXPECT_EQ(1u, size);
-}
-
 }  // namespace
