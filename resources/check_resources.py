@@ -13,7 +13,7 @@ headers, the manifest, the version record and the type-40 properties.
 (exact string bytes including trailing blanks, dialog template fields,
 baseline 392 x 209 JPEGs, 32 x 32 32-bpp icons, the manifest's contents,
 the version record). --url is the expected text of string 126 (default: any
-non-empty http:// URL without a trailing slash); each --property names a
+non-empty http:// or https:// URL without a trailing slash); each --property names a
 type-40 resource that must exist with that text, and no other type-40
 resource may exist. It prints one line per check and ends with
 "N passed, N failed"; the exit code is 1 when a check failed.
@@ -431,8 +431,8 @@ def check_resources(resources, expected_url, expected_props):
     if expected_url is not None:
         c.check(url == expected_url, 'string 126 is the package base URL', 'got %r, want %r' % (url, expected_url))
     else:
-        c.check(url is not None and url.startswith('http://') and len(url) > 7 and not url.endswith('/'),
-                'string 126 is an http:// URL without a trailing slash', repr(url))
+        c.check(url is not None and url.startswith(('http://', 'https://')) and len(url) > 8 and not url.endswith('/'),
+                'string 126 is an http(s) URL without a trailing slash', repr(url))
 
     # Dialog 101.
     dialogs = find(resources, RT_DIALOG, 101)
