@@ -48,11 +48,12 @@ BASE_WINDOWS_VERSION = "win7"
 WINE_LOCALE = "zh_CN.UTF-8"  # ANSI code page 936, as on a Chinese Windows
 
 # name: (sources, extra flags). GUI programs carry -mwindows.
-# Later helpers (a reader of message boxes, a window checker) join this table.
+# Later helpers (the window checker of the interactive tests) join this table.
 HELPERS = {
     "run_exit": (["run_exit.c"], []),
     "run_restricted": (["run_restricted.c"], []),
     "cache_check": (["cache_check.c"], ["-lwininet"]),
+    "box_reader": (["box_reader.c"], ["-lshell32", "-lgdi32"]),
     "test_package": (["test_package.c"], ["-mwindows"]),
 }
 
@@ -526,15 +527,37 @@ class Harness:
         return parse_launcher_output(r.stdout.decode(errors="replace"),
                                      timed_out=r.returncode == 124)
 
-    def start_installer(self, variant, timeout=60, **package):
+    def start_installer(self, variant, timeout=60, restricted=False, **package):
         """Starts an installer build in the background; finish_installer() collects it."""
-        return self.wine.popen(self._launcher_args(variant, False, timeout),
+        return self.wine.popen(self._launcher_args(variant, restricted, timeout),
                                timeout=timeout + 10, extra_env=self.package_env(**package))
 
     @staticmethod
     def finish_installer(proc, timeout):
         r = proc.wait(timeout)
         return parse_launcher_output(r.stdout.decode(errors="replace"), r.returncode == 124)
+
+    def read_box(self, caption, timeout=20, press=None):
+        """Waits for a message box with this caption; returns what it shows (or
+        None when none appeared) and presses the button id press, if given."""
+        args = ["%s\\box_reader.exe" % BIN_DIR, "/wait", str(int(timeout * 1000)), caption]
+        if press:
+            args.append(str(press))
+        r = self.wine.run(args, timeout=timeout + 30)
+        try:
+            box = json.loads(r.stdout.decode(errors="replace"))
+        except ValueError:
+            raise HarnessError("box reader said: %r %r" % (r.stdout, r.stderr[-500:]))
+        return box if box.get("box") else None
+
+    def resource_string(self, variant, string_id):
+        """String string_id of a variant's executable, as the program loads it."""
+        r = self.wine.run(["%s\\box_reader.exe" % BIN_DIR, "/string",
+                           self.variant_path(variant), str(string_id)], timeout=30)
+        try:
+            return json.loads(r.stdout.decode(errors="replace"))
+        except ValueError:
+            raise HarnessError("no string %d in %s" % (string_id, variant))
 
     def cache_entry(self, url):
         """'present ...' or 'absent', as the URL cache answers inside Wine."""

@@ -19,7 +19,6 @@ expect:
 
 import os
 import re
-import time
 import unittest
 
 import harness
@@ -247,6 +246,47 @@ class BuildVariants(InstallerCase):
                 self.assert_successful_run(variant, package_silent, msg=" [%s]" % name)
 
 
+class InteractiveBoxes(InstallerCase):
+    """Failures of the interactive build end with their box (no owner while no
+    window is drawn), read from inside Wine and answered with OK."""
+
+    IDOK = 1
+
+    def test_failure_boxes(self):
+        url = PACKAGE_URL
+        rows = [
+            # name, what to break, string id, "%1" argument, status, pings
+            ("package server down", "package server", 123, url, 2, ["start", "failed"]),
+            ("user outside Administrators", "membership", 119, None, 1603, []),
+        ]
+        for name, broken, string_id, argument, status, pings in rows:
+            with self.subTest(name):
+                self.h.reset()
+                msg = " [%s]" % name
+                expected = self.h.resource_string("interactive", string_id)
+                self.assertTrue(expected, "string %d missing" % string_id + msg)
+                if argument is not None:
+                    self.assertIn("%1", expected, msg)
+                    expected = expected.replace("%1", argument)
+                if broken == "package server":
+                    self.h.package_server.stop()
+                proc = self.h.start_installer("interactive", timeout=40,
+                                              restricted=(broken == "membership"))
+                box = self.h.read_box(CAPTION, timeout=25, press=self.IDOK)
+                run = self.h.finish_installer(proc, 60)
+                self.assertIsNotNone(box, "no box appeared" + msg + self.context(run))
+                self.assertEqual(box["text"], expected, msg)
+                self.assertEqual(box["icon"], "error", msg)
+                self.assertEqual([b["id"] for b in box["buttons"]], [self.IDOK], msg)
+                self.assert_status(run, status, msg)
+                if pings:
+                    self.assert_pings(BASE_OS_NAME, pings, msg)
+                else:
+                    self.assert_nothing_sent(msg)
+                self.assert_package_not_run(msg)
+                self.assert_cache_clean(msg)
+
+
 class WindowsVersions(InstallerCase):
 
     def tearDown(self):
@@ -262,6 +302,9 @@ class WindowsVersions(InstallerCase):
             ("win98", None),
             ("nt40", None),
         ]
+        # Refused versions end without a box in every mode: a box would hold
+        # the run until its time-out.
+        refused_variants = ["silent", "interactive"]
         for version, os_name in rows:
             with self.subTest(version):
                 self.h.reset()
@@ -270,10 +313,11 @@ class WindowsVersions(InstallerCase):
                 if os_name:
                     self.assert_successful_run("silent", True, os_name=os_name, msg=msg)
                     continue
-                run = self.h.run_installer("silent")
-                self.assert_status(run, 1603, msg)
-                self.assert_nothing_sent(msg)
-                self.assert_package_not_run(msg)
+                for variant in refused_variants:
+                    run = self.h.run_installer(variant, timeout=30)
+                    self.assert_status(run, 1603, msg + " " + variant)
+                    self.assert_nothing_sent(msg + " " + variant)
+                    self.assert_package_not_run(msg + " " + variant)
                 self.assert_cache_clean(msg)
 
 
