@@ -1,0 +1,307 @@
+#include "driver/installer.h"
+
+#include <cstring>
+#include <new>
+
+#include "download/download_session.h"
+#include "driver/bounded_string.h"
+#include "driver/heap.h"
+#include "driver/message_boxes.h"
+#include "driver/package_launch.h"
+#include "driver/prerequisites.h"
+#include "driver/resource_config.h"
+#include "resource_ids.h"
+#include "stats/statistics_ping.h"
+#include "trust/signature.h"
+#include "ui/progress_window.h"
+#include "ui/tray_icon.h"
+
+HINSTANCE g_instance = nullptr;
+char g_caption[kCaptionChars] = {};
+
+namespace {
+
+ULONG_PTR g_gdiplusToken = 0;
+
+// Planned restart for an installation, as the shutdown reason says.
+constexpr DWORD kRestartReason = 0x84040002;  // PLANNED | CLEAN_UI | APPLICATION | INSTALLATION
+constexpr size_t kDefaultOperationChars = sizeof("DEFAULT");
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Everything one run owns. Slots start null; Cleanup() releases what is
+// there, in order, and is the one way out of the run.
+class InstallRun {
+ public:
+  InstallRun(HINSTANCE instance, LPSTR commandLine, const char* modeString, int option)
+      : instance_(instance), commandLine_(commandLine), modeString_(modeString), option_(option) {}
+
+  DWORD Run() {
+    StartUp();
+    if (Sequence()) FinishInstall();
+    return Cleanup();
+  }
+
+ private:
+  void StartUp();
+  // Runs everything up to the launch; false when the run ends early.
+  bool Sequence();
+  bool Download();
+  void FinishInstall();
+  DWORD Cleanup();
+
+  HWND Owner() const { return window_ ? window_->GetWindow() : nullptr; }
+  bool Interactive() const { return modeSelected_ && !silent_; }
+
+  bool Fail(DWORD status) {
+    status_ = status;
+    return false;
+  }
+  bool ReportError(UINT stringId) {
+    if (!silent_) ShowErrorMessage(instance_, Owner(), g_caption, stringId);
+    return Fail(ERROR_INSTALL_FAILURE);
+  }
+  bool ReportOutOfMemory(DWORD status) {
+    if (!silent_) ShowOutOfMemoryMessage(instance_, Owner(), g_caption);
+    return Fail(status);
+  }
+  bool ReportCancelled() {
+    if (!silent_) ShowCancelledMessage(instance_, Owner(), g_caption);
+    return Fail(ERROR_INSTALL_USEREXIT);
+  }
+  // Formats string formatId with one text into statusText_ and hands it to
+  // the window; false when the user has cancelled.
+  bool ShowStatusText(UINT formatId, const char* argument, bool draw);
+
+  HINSTANCE instance_;
+  LPSTR commandLine_;
+  const char* modeString_;
+  int option_;
+
+  DWORD status_ = 0;
+  bool modeSelected_ = false;
+  bool silent_ = false;
+  bool packageSilent_ = false;
+  bool restartRequired_ = false;
+  ProgressWindow* window_ = nullptr;
+
+  char packageBaseUrl_[kTextChars] = {};
+  char packageFileName_[kPathChars] = {};
+  char modulePath_[kPathChars] = {};
+  char format_[kShortTextChars] = {};
+  char statusLine_[kTextChars] = {};
+  char statusText_[kTextChars] = {};
+
+  char* operation_ = nullptr;
+  char* productName_ = nullptr;
+  char* composedUrl_ = nullptr;
+  DWORD composedSize_ = 0;
+  char* canonicalUrl_ = nullptr;
+  char* cacheFileName_ = nullptr;
+  HANDLE mutex_ = nullptr;
+};
+
+void InstallRun::StartUp() {
+  Gdiplus::GdiplusStartupInput gdiplusInput;
+  Gdiplus::GdiplusStartup(&g_gdiplusToken, &gdiplusInput, nullptr);
+
+  LoadStringA(instance_, IDS_PACKAGE_BASE_URL, packageBaseUrl_, sizeof packageBaseUrl_);
+  LoadStringA(instance_, IDS_PACKAGE_FILE_NAME, packageFileName_, sizeof packageFileName_);
+  ZeroTrayIcon();
+
+  g_instance = instance_;
+  LoadStringA(instance_, IDS_CAPTION, g_caption, sizeof g_caption);
+}
+
+bool InstallRun::ShowStatusText(UINT formatId, const char* argument, bool draw) {
+  char* target = draw ? statusLine_ : statusText_;
+  LoadStringA(instance_, formatId, format_, sizeof format_);
+  BoundedFormat(target, kTextChars, format_, argument);  // a cut text is still shown
+  int shown = draw ? window_->ShowStatus(target) : window_->SetStatusText(target);
+  return shown != 1;
+}
+
+bool InstallRun::Sequence() {
+  try {
+    window_ = ProgressWindow::Instance();
+  } catch (const std::bad_alloc&) {
+    return Fail(ERROR_OUTOFMEMORY);  // the mode is not known yet: no box
+  }
+
+  DWORD length = GetModuleFileNameA(instance_, modulePath_, sizeof modulePath_);
+  if (length == 0) return Fail(GetLastError());
+  if (length >= sizeof modulePath_) {
+    // A cut path names another file; older systems do not even terminate it.
+    modulePath_[sizeof modulePath_ - 1] = '\0';
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+
+  if (strcmp(modeString_, "/s") == 0) {
+    silent_ = packageSilent_ = true;
+  } else if (strcmp(modeString_, "/s /u") == 0) {
+    silent_ = true;
+  } else if (strcmp(modeString_, "/u /s") == 0) {
+    packageSilent_ = true;
+  }
+  modeSelected_ = true;
+
+  if (option_ == kOptionVerify) {
+    status_ = RunVerifyOption(modulePath_, commandLine_);
+    if (status_ != ERROR_BAD_ARGUMENTS) return false;
+  }
+  if (status_ == ERROR_BAD_ARGUMENTS || option_ == kOptionHelp) {
+    ShowUsageMessage(instance_, nullptr, g_caption);
+    return false;
+  }
+
+  if (!silent_) window_->Create(instance_, nullptr, g_caption);
+
+  if (!IsSupportedOs()) return Fail(ERROR_INSTALL_FAILURE);
+  if (IsAnotherSetupRunning(&mutex_)) return Fail(ERROR_INSTALL_ALREADY_RUNNING);
+
+  status_ = LoadResourceProperty(instance_, "OPERATION", &operation_, 0);
+  if (status_ == ERROR_OUTOFMEMORY) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
+  if (status_ != 0) {
+    FreeSlot(operation_);
+    operation_ = AllocateChars(kDefaultOperationChars);
+    if (!operation_) return ReportOutOfMemory(status_);
+    if (FAILED(BoundedCopy(operation_, kDefaultOperationChars, "DEFAULT"))) return ReportError(IDS_INTERNAL_ERROR);
+  }
+
+  status_ = LoadResourceProperty(instance_, "PRODUCTNAME", &productName_, 0);
+  if (status_ == ERROR_OUTOFMEMORY) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
+  if (status_ != 0) {
+    FreeSlot(productName_);
+    productName_ = AllocateChars(kShortTextChars);
+    if (!productName_) return ReportOutOfMemory(status_);
+    LoadStringA(instance_, IDS_DEFAULT_PRODUCT, productName_, kShortTextChars);
+  }
+
+  if (!ShowStatusText(IDS_STATUS_DOWNLOADING, productName_, true)) return ReportCancelled();
+
+  if (option_ == kOptionAdmin) {
+    status_ = ParseAdminOption(commandLine_);
+    if (status_ == ERROR_BAD_ARGUMENTS) {
+      if (!silent_) ShowUsageMessage(instance_, Owner(), g_caption);
+      return false;
+    }
+  }
+
+  if (!IsAdministrator()) return ReportError(IDS_ADMIN_REQUIRED);
+  return Download();
+}
+
+bool InstallRun::Download() {
+  DWORD error = ComposeUrl(packageBaseUrl_, packageFileName_, &composedUrl_, &composedSize_);
+  if (error == ERROR_OUTOFMEMORY) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
+  if (error != 0) return ReportError(IDS_INTERNAL_ERROR);
+
+  error = CanonicalizeUrl(composedUrl_, composedSize_, &canonicalUrl_);
+  if (error == ERROR_OUTOFMEMORY) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
+  if (error != 0) {
+    if (!silent_) ShowFormattedErrorMessage(instance_, Owner(), g_caption, IDS_INVALID_PATH, composedUrl_);
+    return Fail(error);
+  }
+
+  if (!silent_ && !ShowStatusText(IDS_STATUS_PACKAGE, packageFileName_, false)) return ReportCancelled();
+
+  cacheFileName_ = AllocateChars(kPathChars);
+  if (!cacheFileName_) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
+  cacheFileName_[0] = '\0';
+
+  SendStatisticsPing(kStatisticsStart);
+  HRESULT result = DownloadPackage(canonicalUrl_, cacheFileName_, silent_ ? nullptr : window_);
+  cacheFileName_[kPathChars - 1] = '\0';
+
+  if (!silent_ && window_->IsCancelled()) return ReportCancelled();
+  if (FAILED(result)) {
+    SendStatisticsPing(kStatisticsFailed);
+    if (!silent_)
+      ShowFormattedErrorMessage(instance_, Owner(), g_caption, IDS_PACKAGE_NOT_FOUND, canonicalUrl_);
+    return Fail(ERROR_FILE_NOT_FOUND);
+  }
+  SendStatisticsPing(kStatisticsFinished);
+  if (!silent_ && !ShowStatusText(IDS_STATUS_VERIFYING, packageFileName_, false)) return ReportCancelled();
+  return true;
+}
+
+void InstallRun::FinishInstall() {
+  if (!silent_) window_->Close();
+  // The package's own outcome is the run's: its exit code, or why it could
+  // not be started.
+  status_ = RunPackage(cacheFileName_, packageSilent_);
+  if (status_ == ERROR_SUCCESS_REBOOT_REQUIRED) restartRequired_ = true;
+}
+
+DWORD InstallRun::Cleanup() {
+  if (Interactive()) {
+    ProgressWindow::Release();
+    window_ = nullptr;
+    RemoveTrayIcon();
+  }
+  if (cacheFileName_) {
+    RemoveCachedPackage(canonicalUrl_);
+    FreeSlot(cacheFileName_);
+  }
+  FreeSlot(canonicalUrl_);
+  FreeSlot(composedUrl_);
+  FreeSlot(productName_);
+  FreeSlot(operation_);
+  if (mutex_) {
+    CloseHandle(mutex_);
+    mutex_ = nullptr;
+  }
+  if (restartRequired_) {
+    LoadStringA(instance_, IDS_RESTART_PROMPT, statusText_, sizeof statusText_);
+    if (MessageBoxA(nullptr, statusText_, g_caption, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+      EnableShutdownPrivilege();
+      ExitWindowsEx(EWX_REBOOT, kRestartReason);
+    }
+  }
+  return status_;
+}
+
+}  // namespace
+
+DWORD NextCommandLineToken(char* text, char** tokenStart, char** tokenLast, bool* quoted) {
+  if (!text) return ERROR_NO_MORE_ITEMS;
+  char* p = text;
+  while (IsBlank(*p)) p = CharNextA(p);
+  if (*p == '\0') return ERROR_NO_MORE_ITEMS;
+
+  bool isQuoted = false;
+  if (*p == '"') {
+    isQuoted = true;
+    p = CharNextA(p);
+    // A quote with nothing after it opens no token.
+    if (*p == '\0') return ERROR_NO_MORE_ITEMS;
+  }
+  char* start = p;
+  char* stop = p;
+  do {
+    stop = CharNextA(stop);
+  } while (*stop != '\0' && (isQuoted ? *stop != '"' : !IsBlank(*stop)));
+
+  if (tokenStart) *tokenStart = start;
+  if (tokenLast) *tokenLast = CharPrevA(start, stop);
+  if (quoted) *quoted = isQuoted;
+  return 0;
+}
+
+DWORD ParseAdminOption(char* commandLine) {
+  char* start = nullptr;
+  char* last = nullptr;
+  bool quoted = false;
+  if (NextCommandLineToken(commandLine, &start, &last, &quoted) != 0) return ERROR_BAD_ARGUMENTS;
+  char* next = CharNextA(last);
+  // A quoted option ends at its closing quote; what follows it is the rest.
+  if (quoted && *next == '"') next = CharNextA(next);
+  if (NextCommandLineToken(next, nullptr, nullptr, nullptr) != ERROR_NO_MORE_ITEMS) return ERROR_BAD_ARGUMENTS;
+  return 0;
+}
+
+DWORD RunInstaller(HINSTANCE instance, LPSTR commandLine, const char* modeString, int optionSelector) {
+  char empty[1] = "";
+  InstallRun run(instance, commandLine ? commandLine : empty, modeString, optionSelector);
+  return run.Run();
+}
