@@ -1,0 +1,36 @@
+#include "ui/tray_icon.h"
+
+#include <cstring>
+
+#include "resource_ids.h"
+#include "ui/text_field.h"
+
+static_assert(sizeof(void*) != 4 || sizeof(NOTIFYICONDATAA) == kTrayRecordBytes,
+              "the record is the full form the shell expects");
+
+NOTIFYICONDATAA g_trayIcon;
+
+void ZeroTrayIcon() { memset(&g_trayIcon, 0, sizeof g_trayIcon); }
+
+bool AddTrayIcon(HWND window, HINSTANCE module, const char* tip) {
+  g_trayIcon.cbSize = kTrayRecordBytes;
+  g_trayIcon.hWnd = window;
+  g_trayIcon.uID = kTrayIconId;
+  g_trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  g_trayIcon.uCallbackMessage = kTrayCallbackMessage;
+  g_trayIcon.hIcon = LoadIconA(module, MAKEINTRESOURCEA(IDI_SETUP));
+  CopyToField(g_trayIcon.szTip, tip);
+  return Shell_NotifyIconA(NIM_ADD, &g_trayIcon) != FALSE;
+}
+
+BOOL ShowTrayBalloon(const char* text, const char* title, DWORD infoFlags, UINT timeoutMs) {
+  g_trayIcon.cbSize = kTrayRecordBytes;
+  g_trayIcon.uFlags = NIF_INFO;
+  g_trayIcon.uTimeout = timeoutMs;
+  g_trayIcon.dwInfoFlags = infoFlags;
+  CopyToField(g_trayIcon.szInfo, text);
+  CopyToField(g_trayIcon.szInfoTitle, title);
+  return Shell_NotifyIconA(NIM_MODIFY, &g_trayIcon);
+}
+
+void RemoveTrayIcon() { Shell_NotifyIconA(NIM_DELETE, &g_trayIcon); }
