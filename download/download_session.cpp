@@ -1,0 +1,77 @@
+#include "download/download_session.h"
+
+#include "download/bind_status_callback.h"
+#include "driver/bounded_string.h"
+#include "driver/heap.h"
+#include "driver/sizes.h"
+
+namespace {
+
+// The reason a platform call failed. A failure that left no reason is
+// still a failure, never a success.
+DWORD LastErrorOfFailure() {
+  DWORD error = GetLastError();
+  return error != 0 ? error : ERROR_FUNCTION_FAILED;
+}
+
+// Whether the text's last character is '/'. Found by stepping back one
+// whole character, so a double-byte character whose trail byte is 0x2F
+// does not count.
+bool EndsInSlash(const char* text, int length) {
+  return length > 0 && *CharPrevA(text, text + length) == '/';
+}
+
+}  // namespace
+
+DWORD ComposeUrl(const char* base, const char* tail, char** composed, DWORD* composedSize) {
+  *composed = nullptr;
+  *composedSize = 0;
+  const int baseLength = lstrlenA(base);
+  const DWORD size = static_cast<DWORD>(baseLength) + static_cast<DWORD>(lstrlenA(tail)) + 2;
+  char* url = AllocateChars(size);
+  if (url == nullptr) return ERROR_OUTOFMEMORY;
+
+  bool written = SUCCEEDED(BoundedCopy(url, size, base));
+  if (written && !EndsInSlash(base, baseLength)) written = SUCCEEDED(BoundedAppend(url, size, "/"));
+  if (written) written = SUCCEEDED(BoundedAppend(url, size, tail));
+  if (!written) {
+    FreeBuffer(url);
+    return ERROR_INSTALL_FAILURE;
+  }
+  *composed = url;
+  *composedSize = size;
+  return 0;
+}
+
+DWORD CanonicalizeUrl(const char* composed, DWORD composedSize, char** canonical) {
+  *canonical = nullptr;
+  DWORD length = 2 * composedSize;
+  char* buffer = AllocateChars(length);
+  if (buffer == nullptr) return ERROR_OUTOFMEMORY;
+
+  DWORD error = 0;
+  if (!InternetCanonicalizeUrlA(composed, buffer, &length, 0)) error = LastErrorOfFailure();
+  if (error == ERROR_INSUFFICIENT_BUFFER) {
+    // length now holds the size the canonical form needs; one retry only.
+    FreeBuffer(buffer);
+    buffer = AllocateChars(length);
+    if (buffer == nullptr) return ERROR_OUTOFMEMORY;
+    error = 0;
+    if (!InternetCanonicalizeUrlA(composed, buffer, &length, 0)) error = LastErrorOfFailure();
+  }
+  if (error != 0) {
+    FreeBuffer(buffer);
+    return error;
+  }
+  *canonical = buffer;
+  return 0;
+}
+
+HRESULT DownloadPackage(const char* url, char* cacheFile, ProgressWindow* window) {
+  if (window == nullptr)
+    return URLDownloadToCacheFileA(nullptr, url, cacheFile, static_cast<DWORD>(kPathChars), 0, nullptr);
+  CDownloadBindStatusCallback callback(window);
+  return URLDownloadToCacheFileA(nullptr, url, cacheFile, static_cast<DWORD>(kPathChars), 0, &callback);
+}
+
+void RemoveCachedPackage(const char* url) { DeleteUrlCacheEntryA(url); }

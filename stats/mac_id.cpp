@@ -1,0 +1,54 @@
+#include "stats/mac_id.h"
+
+#include <cstring>
+
+#include "driver/bounded_string.h"
+#include "driver/platform.h"
+
+namespace {
+
+// The status record followed by room for the adapter's name table.
+struct AdapterStatusBuffer {
+  ADAPTER_STATUS status;
+  NAME_BUFFER names[30];
+};
+static_assert(sizeof(AdapterStatusBuffer) == 600, "adapter status buffer is 600 bytes");
+static_assert(sizeof(LANA_ENUM) == 256, "LANA list is 256 bytes");
+
+constexpr size_t kMacIdChars = 20;
+
+// Each call starts from a block zeroed in full: no event, no post routine,
+// so every call completes before Netbios returns.
+UCHAR CallNetbios(UCHAR command, UCHAR lana, void* buffer, WORD length) {
+  NCB ncb;
+  memset(&ncb, 0, sizeof ncb);
+  ncb.ncb_command = command;
+  ncb.ncb_lana_num = lana;
+  ncb.ncb_buffer = static_cast<PUCHAR>(buffer);
+  ncb.ncb_length = length;
+  if (command == NCBASTAT) ncb.ncb_callname[0] = '*';  // the local adapter; the rest stays zero
+  return Netbios(&ncb);
+}
+
+}  // namespace
+
+std::string GetMacId() {
+  // Only the count decides: the enumeration's own code is not looked at.
+  LANA_ENUM lanas;
+  memset(&lanas, 0, sizeof lanas);
+  CallNetbios(NCBENUM, 0, &lanas, sizeof lanas);
+  if (lanas.length == 0) return std::string();
+  const UCHAR lana = lanas.lana[0];
+
+  // A failed reset shows in the status query that follows.
+  CallNetbios(NCBRESET, lana, nullptr, 0);
+
+  AdapterStatusBuffer adapter;
+  memset(&adapter, 0, sizeof adapter);
+  if (CallNetbios(NCBASTAT, lana, &adapter, sizeof adapter) != NRC_GOODRET) return std::string();
+
+  const UCHAR* a = adapter.status.adapter_address;
+  char text[kMacIdChars] = {};
+  BoundedFormat(text, sizeof text, "%02X%02X%02X%02X%02X%02X", a[0], a[1], a[2], a[3], a[4], a[5]);
+  return std::string(text);
+}
