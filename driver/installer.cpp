@@ -234,11 +234,11 @@ void InstallRun::FinishInstall() {
 }
 
 DWORD InstallRun::Cleanup() {
-  if (Interactive()) {
-    ProgressWindow::Release();
-    window_ = nullptr;
-    RemoveTrayIcon();
-  }
+  // The controller exists in every mode; releasing it in the silent ones
+  // too leaves nothing behind.
+  ProgressWindow::Release();
+  window_ = nullptr;
+  if (Interactive()) RemoveTrayIcon();
   if (cacheFileName_) {
     RemoveCachedPackage(canonicalUrl_);
     FreeSlot(cacheFileName_);

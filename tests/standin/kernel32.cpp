@@ -18,6 +18,7 @@ struct LoadedLibrary {
 std::map<std::string, Library> g_libraries;
 std::map<HMODULE, LoadedLibrary> g_loaded;
 std::vector<std::string> g_loadOrder;
+std::map<HANDLE, std::string> g_mutexHandles;  // our handles to named mutexes
 
 // Resources are handed out as pointers into the state's map; the HRSRC is
 // the address of the map entry, the HGLOBAL the address of its bytes.
@@ -27,6 +28,7 @@ void ResetKernel32() {
   g_libraries.clear();
   g_loaded.clear();
   g_loadOrder.clear();
+  g_mutexHandles.clear();
 }
 ResetHook kernel32Hook(ResetKernel32);
 
@@ -101,6 +103,12 @@ BOOL WINAPI CloseHandle(HANDLE h) {
     return FALSE;
   }
   g_kernel32.closedHandleKinds.push_back(kind);
+  auto mutex = g_mutexHandles.find(h);
+  if (mutex != g_mutexHandles.end()) {
+    // The named object goes away with its last handle.
+    if (--g_kernel32.mutexes[mutex->second] <= 0) g_kernel32.mutexes.erase(mutex->second);
+    g_mutexHandles.erase(mutex);
+  }
   return TRUE;
 }
 
@@ -132,7 +140,9 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR name) {
   bool existed = g_kernel32.mutexes[n]++ > 0;
   Record("CreateMutexA", n);
   SetLastError(existed ? ERROR_ALREADY_EXISTS : 0);
-  return NewHandle("mutex");
+  HANDLE h = NewHandle("mutex");
+  g_mutexHandles[h] = n;
+  return h;
 }
 
 HANDLE WINAPI GetProcessHeap() { return reinterpret_cast<HANDLE>(0x5000); }
