@@ -33,4 +33,10 @@ BOOL ShowTrayBalloon(const char* text, const char* title, DWORD infoFlags, UINT 
   return Shell_NotifyIconA(NIM_MODIFY, &g_trayIcon);
 }
 
-void RemoveTrayIcon() { Shell_NotifyIconA(NIM_DELETE, &g_trayIcon); }
+void RemoveTrayIcon() {
+  // A record that was never added names no icon (window 0): the shell
+  // could only refuse it, so it is not asked. This keeps the silent modes,
+  // where the controller is still released, off the notification area.
+  if (!g_trayIcon.hWnd) return;
+  Shell_NotifyIconA(NIM_DELETE, &g_trayIcon);
+}

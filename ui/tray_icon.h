@@ -18,7 +18,8 @@ void ZeroTrayIcon();
 bool AddTrayIcon(HWND window, HINSTANCE module, const char* tip);
 // A balloon on the icon; null texts are empty, long ones cut to fit.
 BOOL ShowTrayBalloon(const char* text, const char* title, DWORD infoFlags, UINT timeoutMs);
-// Deletes the icon; harmless when it is already gone.
+// Deletes the icon; harmless when it is already gone, and no call at all
+// while the record was never added.
 void RemoveTrayIcon();
 
 #endif
