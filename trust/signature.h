@@ -1,4 +1,7 @@
 // Authenticode check of a file against the signer of the running program.
+// The trust and certificate libraries ("wintrust.dll", "crypt32.dll") are
+// loaded at run time from the system directory and freed before each
+// routine returns; the program has no link-time dependency on them.
 #ifndef VEXO_TRUST_SIGNATURE_H
 #define VEXO_TRUST_SIGNATURE_H
 
@@ -13,11 +16,19 @@ enum TrustOutcome {
 
 // The verify option: the command line's second token is the file. Returns
 // 0, TRUST_E_PROVIDER_UNKNOWN, TRUST_E_SUBJECT_NOT_TRUSTED or
-// ERROR_BAD_ARGUMENTS. The command line is changed in place.
+// ERROR_BAD_ARGUMENTS. The command line is changed in place: the path is
+// cut off after its last character (a closing quote is overwritten).
 DWORD RunVerifyOption(const char* referencePath, char* commandLine);
 
+// Verifies `targetPath` (ANSI code page). When it is signed by the same
+// certificate as `referencePath`, Windows shows its trust interface only if
+// the verification fails; otherwise it shows all of it, owned by `window`.
 int VerifyFileTrust(const char* referencePath, const char* targetPath, HWND window);
 
+// One WinVerifyTrust call for `path` at the UI level `uiChoice` (WTD_UI_*).
+// `isSigned` (optional) tells whether the file carries a signature, valid
+// or not; `signer` (optional) receives a copy of the signer's certificate
+// or null, which the caller frees with CertFreeCertificateContext.
 int QueryFileTrust(const WCHAR* path, HWND window, DWORD uiChoice, bool* isSigned, const CERT_CONTEXT** signer);
 
 #endif

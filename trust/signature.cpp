@@ -1,0 +1,217 @@
+#include "trust/signature.h"
+
+#include <cstring>
+
+#include "driver/heap.h"
+#include "driver/installer.h"
+#include "trust/system_library.h"
+
+namespace {
+
+typedef LONG(WINAPI* WinVerifyTrustFn)(HWND window, GUID* action, LPVOID request);
+typedef CRYPT_PROVIDER_DATA*(WINAPI* ProvDataFromStateDataFn)(HANDLE stateData);
+typedef CRYPT_PROVIDER_SGNR*(WINAPI* GetProvSignerFromChainFn)(CRYPT_PROVIDER_DATA* data, DWORD signerIndex,
+                                                               BOOL counterSigner, DWORD counterSignerIndex);
+typedef CRYPT_PROVIDER_CERT*(WINAPI* GetProvCertFromChainFn)(CRYPT_PROVIDER_SGNR* signer, DWORD certificateIndex);
+typedef PCCERT_CONTEXT(WINAPI* CertDuplicateCertificateContextFn)(PCCERT_CONTEXT context);
+typedef BOOL(WINAPI* CertCompareCertificateFn)(DWORD encoding, PCERT_INFO first, PCERT_INFO second);
+typedef BOOL(WINAPI* CertFreeCertificateContextFn)(PCCERT_CONTEXT context);
+
+// The program is 32-bit only; these are the record sizes Windows 2000 and
+// later accept there.
+static_assert(sizeof(void*) != 4 || sizeof(WINTRUST_DATA) == 48, "the 48-byte trust request");
+static_assert(sizeof(void*) != 4 || sizeof(WINTRUST_FILE_INFO) == 16, "the 16-byte file description");
+
+const DWORD kCertificateEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+// A heap copy of an ANSI path in UTF-16, or null when it cannot be made.
+// The caller frees it with FreeBuffer.
+WCHAR* MakeWidePath(const char* path) {
+  int chars = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+  if (chars <= 0) return nullptr;
+  WCHAR* wide = static_cast<WCHAR*>(AllocateBuffer(static_cast<size_t>(chars) * sizeof(WCHAR)));
+  if (!wide) return nullptr;
+  if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, chars) != chars) {
+    FreeBuffer(wide);
+    return nullptr;
+  }
+  return wide;
+}
+
+// Releases the verification state that a call to WinVerifyTrust made.
+void CloseTrustState(WinVerifyTrustFn winVerifyTrust, GUID* action, WINTRUST_DATA* request) {
+  request->dwUIChoice = WTD_UI_NONE;
+  request->dwStateAction = WTD_STATEACTION_CLOSE;
+  winVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), action, request);
+}
+
+// A copy of the certificate of the first signer of a verified file, or
+// null when the verification state holds none.
+const CERT_CONTEXT* CopySignerCertificate(HANDLE stateData, ProvDataFromStateDataFn provDataFromStateData,
+                                          GetProvSignerFromChainFn getProvSignerFromChain,
+                                          GetProvCertFromChainFn getProvCertFromChain) {
+  CRYPT_PROVIDER_DATA* data = provDataFromStateData(stateData);
+  CRYPT_PROVIDER_SGNR* signer = data ? getProvSignerFromChain(data, 0, FALSE, 0) : nullptr;
+  CRYPT_PROVIDER_CERT* chainCertificate = signer ? getProvCertFromChain(signer, 0) : nullptr;
+  if (!chainCertificate || !chainCertificate->pCert) return nullptr;
+
+  const CERT_CONTEXT* copy = nullptr;
+  HMODULE crypt32 = LoadSystemLibrary("crypt32.dll");
+  if (crypt32) {
+    auto duplicate = FindEntryPoint<CertDuplicateCertificateContextFn>(crypt32, "CertDuplicateCertificateContext");
+    if (duplicate) copy = duplicate(chainCertificate->pCert);
+    FreeLibrary(crypt32);
+  }
+  return copy;
+}
+
+// What VerifyFileTrust holds while it works; all of it is released on
+// every exit.
+struct HeldForVerify {
+  WCHAR* referencePath = nullptr;
+  WCHAR* targetPath = nullptr;
+  const CERT_CONTEXT* referenceSigner = nullptr;
+  const CERT_CONTEXT* targetSigner = nullptr;
+};
+
+int CompareSignersAndVerify(const char* referencePath, const char* targetPath, HWND window,
+                            CertCompareCertificateFn compare, HeldForVerify* held) {
+  held->referencePath = MakeWidePath(referencePath);
+  if (!held->referencePath) return kTrustNotTrusted;
+  bool referenceSigned = false;
+  int outcome = QueryFileTrust(held->referencePath, window, WTD_UI_NONE, &referenceSigned, &held->referenceSigner);
+  if (outcome == kTrustUnavailable) return kTrustUnavailable;
+
+  held->targetPath = MakeWidePath(targetPath);
+  if (!held->targetPath) return kTrustNotTrusted;
+
+  // An unsigned program has no signer to match, so the target is not
+  // probed at all and counts as not signed.
+  bool targetSigned = false;
+  if (referenceSigned) {
+    outcome = QueryFileTrust(held->targetPath, window, WTD_UI_NONE, &targetSigned, &held->targetSigner);
+    if (outcome == kTrustUnavailable) return kTrustUnavailable;
+  }
+
+  // CertCompareCertificate compares issuer and serial number.
+  bool sameSigner = referenceSigned && targetSigned && held->referenceSigner && held->targetSigner &&
+                    compare(kCertificateEncoding, held->referenceSigner->pCertInfo,
+                            held->targetSigner->pCertInfo);
+  return QueryFileTrust(held->targetPath, window, sameSigner ? WTD_UI_NOGOOD : WTD_UI_ALL, nullptr, nullptr);
+}
+
+}  // namespace
+
+int QueryFileTrust(const WCHAR* path, HWND window, DWORD uiChoice, bool* isSigned, const CERT_CONTEXT** signer) {
+  if (isSigned) *isSigned = false;
+  if (signer) *signer = nullptr;
+
+  // WINTRUST_ACTION_GENERIC_VERIFY_V2: the Authenticode policy provider.
+  GUID action = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+
+  WINTRUST_FILE_INFO file;
+  memset(&file, 0, sizeof file);
+  file.cbStruct = sizeof file;
+  file.pcwszFilePath = path;
+  file.hFile = nullptr;
+  file.pgKnownSubject = nullptr;
+
+  WINTRUST_DATA request;
+  memset(&request, 0, sizeof request);
+  request.cbStruct = sizeof request;
+  request.dwUIChoice = uiChoice;
+  request.fdwRevocationChecks = WTD_REVOKE_NONE;
+  request.dwUnionChoice = WTD_CHOICE_FILE;
+  request.pFile = &file;
+  // The state is kept only when the signer's certificate is to be read
+  // from it.
+  request.dwStateAction = signer ? WTD_STATEACTION_VERIFY : WTD_STATEACTION_IGNORE;
+  request.dwUIContext = WTD_UICONTEXT_EXECUTE;
+
+  HMODULE wintrust = LoadSystemLibrary("wintrust.dll");
+  if (!wintrust) return kTrustUnavailable;
+  auto winVerifyTrust = FindEntryPoint<WinVerifyTrustFn>(wintrust, "WinVerifyTrust");
+  auto provDataFromStateData = FindEntryPoint<ProvDataFromStateDataFn>(wintrust, "WTHelperProvDataFromStateData");
+  auto getProvSignerFromChain =
+      FindEntryPoint<GetProvSignerFromChainFn>(wintrust, "WTHelperGetProvSignerFromChain");
+  auto getProvCertFromChain = FindEntryPoint<GetProvCertFromChainFn>(wintrust, "WTHelperGetProvCertFromChain");
+  if (!winVerifyTrust || !provDataFromStateData || !getProvSignerFromChain || !getProvCertFromChain) {
+    FreeLibrary(wintrust);
+    return kTrustUnavailable;
+  }
+
+  // A silent probe must not show anything, so it claims there is no
+  // interactive user; otherwise a null window lets Windows use the
+  // interactive desktop.
+  HWND owner = uiChoice == WTD_UI_NONE ? static_cast<HWND>(INVALID_HANDLE_VALUE) : window;
+  LONG result = winVerifyTrust(owner, &action, &request);
+
+  int outcome;
+  bool closeState = signer != nullptr;
+  if (result == TRUST_E_PROVIDER_UNKNOWN) {
+    outcome = kTrustUnavailable;
+    closeState = true;
+  } else {
+    outcome = result == 0 ? kTrustTrusted : kTrustNotTrusted;
+    // A signature that is present but fails verification still counts.
+    if (isSigned) *isSigned = result != TRUST_E_NOSIGNATURE;
+    if (result == TRUST_E_NOSIGNATURE) {
+      closeState = true;
+    } else if (signer) {
+      *signer = CopySignerCertificate(request.hWVTStateData, provDataFromStateData, getProvSignerFromChain,
+                                      getProvCertFromChain);
+    }
+  }
+  if (closeState) CloseTrustState(winVerifyTrust, &action, &request);
+  FreeLibrary(wintrust);
+  return outcome;
+}
+
+int VerifyFileTrust(const char* referencePath, const char* targetPath, HWND window) {
+  HMODULE crypt32 = LoadSystemLibrary("crypt32.dll");
+  if (!crypt32) return kTrustUnavailable;
+  auto compare = FindEntryPoint<CertCompareCertificateFn>(crypt32, "CertCompareCertificate");
+  auto freeCertificate = FindEntryPoint<CertFreeCertificateContextFn>(crypt32, "CertFreeCertificateContext");
+  if (!compare || !freeCertificate) {
+    FreeLibrary(crypt32);
+    return kTrustUnavailable;
+  }
+
+  HeldForVerify held;
+  int outcome = CompareSignersAndVerify(referencePath, targetPath, window, compare, &held);
+
+  if (held.referenceSigner) freeCertificate(held.referenceSigner);
+  if (held.targetSigner) freeCertificate(held.targetSigner);
+  FreeBuffer(held.referencePath);
+  FreeBuffer(held.targetPath);
+  FreeLibrary(crypt32);
+  return outcome;
+}
+
+DWORD RunVerifyOption(const char* referencePath, char* commandLine) {
+  // The first token is the option itself.
+  char* tokenStart = nullptr;
+  char* tokenLast = nullptr;
+  bool quoted = false;
+  if (NextCommandLineToken(commandLine, &tokenStart, &tokenLast, &quoted) != 0) return ERROR_BAD_ARGUMENTS;
+  char* next = CharNextA(tokenLast);
+  // A quoted option ends with its closing quote, which is not the start of
+  // the next token.
+  if (quoted && *next == '"') next = CharNextA(next);
+
+  // The second token is the file; nothing may follow it but blanks.
+  if (NextCommandLineToken(next, &tokenStart, &tokenLast, &quoted) != 0) return ERROR_BAD_ARGUMENTS;
+  char* pathEnd = CharNextA(tokenLast);
+  if (*pathEnd != '\0') {
+    char* furtherStart = nullptr;
+    if (NextCommandLineToken(CharNextA(pathEnd), &furtherStart, nullptr, nullptr) == 0) return ERROR_BAD_ARGUMENTS;
+  }
+  // Cut the path off in place; a closing quote goes with it.
+  *pathEnd = '\0';
+
+  switch (VerifyFileTrust(referencePath, tokenStart, nullptr)) {
+    case kTrustUnavailable: return static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN);
+    case kTrustTrusted: return ERROR_SUCCESS;
+    default: return static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED);
+  }
+}

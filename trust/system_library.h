@@ -1,0 +1,24 @@
+// Run-time loading of the operating system's own libraries.
+#ifndef VEXO_TRUST_SYSTEM_LIBRARY_H
+#define VEXO_TRUST_SYSTEM_LIBRARY_H
+
+#include "driver/platform.h"
+
+// Loads a library of the operating system (a bare file name such as
+// "wintrust.dll") from the system directory only. The installer usually
+// runs from a downloads folder, where anyone can leave a DLL of the same
+// name, so the default search order, which starts with the program's own
+// folder, is never used. Returns null when the library cannot be loaded;
+// the caller frees a loaded library with FreeLibrary.
+HMODULE LoadSystemLibrary(const char* name);
+
+// The entry point `name` of a loaded library as a typed function pointer,
+// or null when the library lacks it.
+template <typename Function>
+Function FindEntryPoint(HMODULE library, const char* name) {
+  // Through a generic function pointer, so the compiler does not take the
+  // cast for a mistake.
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+}
+
+#endif
