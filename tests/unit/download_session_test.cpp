@@ -75,6 +75,7 @@ struct CanonicalCase {
   DWORD result;
   const char* expected;             // the canonical URL on success
   std::vector<DWORD> lengthsPassed;  // the buffer length of each call
+  size_t bufferSize = 0;             // of the canonical URL's buffer on success
 };
 
 TEST_F(DownloadSessionTest, CanonicalizeUrlGrowsOnceAndPassesErrorsOn) {
@@ -82,10 +83,10 @@ TEST_F(DownloadSessionTest, CanonicalizeUrlGrowsOnceAndPassesErrorsOn) {
   const DWORD kSize = sizeof kComposed;
   const std::string kLong(60, 'x');  // needs 61 > 2 x 17
   const CanonicalCase kCases[] = {
-      {"fits the first buffer", nullptr, {}, {}, 0, "http://h/a%20b.exe", {34}},
+      {"fits the first buffer", nullptr, {}, {}, 0, "http://h/a%20b.exe", {34}, 34},
       {"exactly twice the size fits", "123456789012345678901234567890123", {}, {}, 0,
-       "123456789012345678901234567890123", {34}},
-      {"grows once to the size asked for", kLong.c_str(), {}, {}, 0, kLong.c_str(), {34, 61}},
+       "123456789012345678901234567890123", {34}, 34},
+      {"grows once to the size asked for", kLong.c_str(), {}, {}, 0, kLong.c_str(), {34, 61}, 61},
       {"insufficient buffer again on the retry", kLong.c_str(), {0, ERROR_INSUFFICIENT_BUFFER}, {},
        ERROR_INSUFFICIENT_BUFFER, nullptr, {34, 61}},
       {"no third attempt", nullptr, {ERROR_INSUFFICIENT_BUFFER, ERROR_INSUFFICIENT_BUFFER}, {},
@@ -112,6 +113,7 @@ TEST_F(DownloadSessionTest, CanonicalizeUrlGrowsOnceAndPassesErrorsOn) {
     if (c.result == 0) {
       ASSERT_NE(nullptr, canonical) << c.name;
       EXPECT_STREQ(c.expected, canonical) << c.name;
+      EXPECT_EQ(c.bufferSize, BlockSize(canonical)) << c.name;
       EXPECT_EQ(1, standin::OutstandingAllocations()) << c.name;
       FreeBuffer(canonical);
     } else {
