@@ -136,16 +136,6 @@ TEST_F(DownloadSessionTest, SilentDownloadPassesNoCallback) {
   EXPECT_EQ(standin::Urlmon().cachePath, cacheFile);
 }
 
-TEST_F(DownloadSessionTest, DownloadResultIsPassedOn) {
-  const HRESULT kResults[] = {S_FALSE, E_FAIL, static_cast<HRESULT>(0x800C0005)};
-  for (HRESULT hr : kResults) {
-    standin::Reset();
-    standin::Urlmon().result = hr;
-    char cacheFile[260] = {};
-    EXPECT_EQ(hr, DownloadPackage("http://h/a.exe", cacheFile, nullptr)) << std::hex << hr;
-  }
-}
-
 TEST_F(DownloadSessionTest, RemoveCachedPackageDeletesTheEntry) {
   char cacheFile[260] = {};
   ASSERT_EQ(S_OK, DownloadPackage("http://h/a.exe", cacheFile, nullptr));
