@@ -238,7 +238,7 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
       return 0;
     }
     case kTrayCallbackMessage:
-      if (static_cast<UINT>(lParam) == kTrayClick && IsWindow(window)) ShowWindow(window, SW_RESTORE);
+      if (lParam == kTrayClick && IsWindow(window)) ShowWindow(window, SW_RESTORE);
       break;
   }
   return PassOn(window, message, wParam, lParam);

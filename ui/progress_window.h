@@ -15,7 +15,11 @@ class ProgressWindow {
   // Removes the tray icon and destroys the instance (not the window).
   static void Release();
 
+  // Creates, lays out and shows the window, then pumps. False only when
+  // the dialog can't be created; a second call creates nothing new. A
+  // title longer than 255 bytes is cut by whole characters.
   bool Create(HINSTANCE module, HWND parent, const char* title);
+  // Removes the tray icon and the window; always true.
   bool Close();
   HWND GetWindow() const;
   void Cancel();
@@ -51,6 +55,8 @@ class ProgressWindow {
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void SubclassProgressWindow(HWND dialog);
+// The window's place: 396 x 297 pixels centred in the work area. False,
+// with nothing written, when the window's rectangle can't be read.
 bool CenterInWorkArea(HWND window, int* x, int* y, int* width, int* height);
 
 #endif
