@@ -1,7 +1,8 @@
 /* Reads message boxes from inside Wine, and answers them.
  *
  * usage: box_reader.exe /wait <timeout ms> <caption> [<button id to press>]
- *   waits until a visible dialog box (#32770) with this caption exists, then
+ *   waits until a visible message box (a #32770 dialog of statics and
+ *   standard buttons only) with this caption exists, then
  *   prints one JSON object: its caption, text, icon and buttons, and, when a
  *   button id is given, presses that button. Prints {"box": null} when no
  *   box appeared in time (exit 1).
@@ -121,17 +122,56 @@ static const char *IdentifyIcon(HWND control, int *best_distance)
     return *best_distance <= 10 ? best : "unknown";
 }
 
+/* A message box holds nothing but statics and buttons with the standard
+ * command ids (IDOK .. IDCONTINUE); a dialog of the program under test with
+ * the same caption (its progress window) holds other controls and ids. */
+static BOOL CALLBACK CheckMessageBoxChild(HWND child, LPARAM param)
+{
+    WCHAR cls[64];
+    if (!IsWindowVisible(child)) return TRUE;
+    GetClassNameW(child, cls, 64);
+    int id = GetDlgCtrlID(child);
+    if (_wcsicmp(cls, L"Static") == 0) return TRUE;
+    if (_wcsicmp(cls, L"Button") == 0 && id >= IDOK && id <= IDCONTINUE) return TRUE;
+    *(BOOL *)param = FALSE;
+    return FALSE;
+}
+
+typedef struct {
+    const WCHAR *caption;
+    HWND found;
+} BoxSearch;
+
+static BOOL CALLBACK FindMessageBox(HWND window, LPARAM param)
+{
+    BoxSearch *search = (BoxSearch *)param;
+    WCHAR cls[64], title[512];
+    if (!IsWindowVisible(window) || !GetClassNameW(window, cls, 64) ||
+        wcscmp(cls, L"#32770") != 0)
+        return TRUE;
+    GetWindowTextW(window, title, 512);
+    if (wcscmp(title, search->caption) != 0) return TRUE;
+    BOOL is_box = TRUE;
+    EnumChildWindows(window, CheckMessageBoxChild, (LPARAM)&is_box);
+    if (!is_box) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
 static int WaitForBox(DWORD timeout_ms, const WCHAR *caption, int press)
 {
     DWORD start = GetTickCount();
-    HWND box = NULL;
-    while (!(box = FindWindowW(L"#32770", caption)) || !IsWindowVisible(box)) {
+    BoxSearch search = {caption, NULL};
+    for (;;) {
+        EnumWindows(FindMessageBox, (LPARAM)&search);
+        if (search.found) break;
         if (GetTickCount() - start > timeout_ms) {
             printf("{\"box\": null}\n");
             return 1;
         }
         Sleep(50);
     }
+    HWND box = search.found;
     BoxParts parts;
     memset(&parts, 0, sizeof parts);
     EnumChildWindows(box, CollectPart, (LPARAM)&parts);
