@@ -172,6 +172,108 @@ TEST_F(InstallerTest, FailureTableInteractiveWithoutWindow) {
   }
 }
 
+HWND ProgressDialog() {
+  auto dialogs = standin::WindowsOfClass("#32770");
+  return dialogs.empty() ? nullptr : dialogs[0];
+}
+
+std::vector<DWORD> TrayMessages() {
+  std::vector<DWORD> messages;
+  for (const auto& c : standin::Shell32().calls) messages.push_back(c.message);
+  return messages;
+}
+
+TEST_F(InstallerTest, FailureTableInteractiveWithWindow) {
+  for (const Row& row : Rows()) {
+    SetUp();
+    standin::AddProgressDialog();
+    row.script();
+    EXPECT_EQ(row.status, Run(kInteractive)) << row.name;
+    if (row.launched) {
+      EXPECT_EQ(nullptr, ProgressDialog()) << row.name << ": the window outlived the download";
+    } else if (row.status != 5) {
+      EXPECT_NE(nullptr, ProgressDialog()) << row.name << ": the window stays until the process ends";
+    }
+    ExpectBoxes(row.name, row.interactiveBoxes, ProgressDialog());
+    EXPECT_EQ(row.pings, PingTypes()) << row.name;
+    EXPECT_EQ(0, standin::OutstandingGdiObjects()) << row.name;
+    EXPECT_EQ(0, standin::OutstandingDCs()) << row.name;
+    ExpectAllReleased(row.name);
+  }
+}
+
+TEST_F(InstallerTest, WindowClosedBeforeThePackageStarts) {
+  standin::AddProgressDialog();
+  standin::Urlmon().notifications = {{BINDSTATUS_BEGINDOWNLOADDATA, 0, 100},
+                                     {BINDSTATUS_DOWNLOADINGDATA, 50, 100},
+                                     {BINDSTATUS_ENDDOWNLOADDATA, 100, 100}};
+  EXPECT_EQ(0u, Run(kInteractive));
+  std::vector<std::string> order;
+  for (const auto& e : standin::Events())
+    if (e.what == "CreateDialogParamA" || e.what == "DestroyWindow" || e.what == "CreateProcessA") order.push_back(e.what);
+  EXPECT_EQ((std::vector<std::string>{"CreateDialogParamA", "DestroyWindow", "CreateProcessA"}), order);
+  // Added, the completion balloon, removed by Close, then the release and
+  // the driver's own removal, which find nothing left.
+  const std::vector<DWORD> tray = {NIM_ADD, NIM_MODIFY, NIM_DELETE, NIM_DELETE, NIM_DELETE};
+  EXPECT_EQ(tray, TrayMessages());
+  EXPECT_TRUE(standin::Shell32().icons.empty());
+  EXPECT_TRUE(standin::User32().boxes.empty());
+  ExpectAllReleased("window closed");
+}
+
+TEST_F(InstallerTest, CancelSites) {
+  // Cancel clicked at each point where the run looks at it: the cancelled
+  // box owned by the window, 1602, no package, and only the pings before.
+  struct Case {
+    const char* name;
+    std::function<void()> script;
+    std::vector<std::string> pings;
+  } cases[] = {
+      {"before the first status line", [] { ProgressWindow::Instance()->Cancel(); }, {}},
+      {"during the Administrators check",
+       [] {
+         static BOOL(WINAPI * check)(HANDLE, PSID, PBOOL) = [](HANDLE, PSID, PBOOL member) -> BOOL {
+           ProgressWindow::Instance()->Cancel();
+           *member = TRUE;
+           return TRUE;
+         };
+         standin::Library advapi;
+         advapi.procs["CheckTokenMembership"] = reinterpret_cast<FARPROC>(check);
+         standin::RegisterLibrary("advapi32.dll", advapi);
+       },
+       {}},
+      {"during the download",
+       [] {
+         standin::Urlmon().notifications = {{BINDSTATUS_BEGINDOWNLOADDATA, 0, 100},
+                                            {BINDSTATUS_DOWNLOADINGDATA, 50, 100},
+                                            {BINDSTATUS_ENDDOWNLOADDATA, 100, 100}};
+         standin::Urlmon().beforeNotification = [](size_t i) {
+           if (i == 1) ProgressWindow::Instance()->Cancel();
+         };
+       },
+       {"start"}},
+      {"after the data, the download still succeeding",
+       [] {
+         standin::Urlmon().notifications = {{BINDSTATUS_BEGINDOWNLOADDATA, 0, 100}};
+         standin::Urlmon().beforeNotification = [](size_t) { ProgressWindow::Instance()->Cancel(); };
+         standin::Urlmon().result = S_OK;
+       },
+       {"start"}},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    standin::AddProgressDialog();
+    c.script();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_USEREXIT), Run(kInteractive)) << c.name;
+    ExpectBoxes(c.name, {{112, MB_ICONEXCLAMATION, ""}}, ProgressDialog());
+    EXPECT_EQ(c.pings, PingTypes()) << c.name;
+    EXPECT_TRUE(standin::Kernel32().processes.empty()) << c.name;
+    if (!c.pings.empty())
+      EXPECT_EQ(std::vector<std::string>{kCanonicalUrl}, standin::Wininet().deletedCacheEntries) << c.name;
+    ExpectAllReleased(c.name);
+  }
+}
+
 TEST_F(InstallerTest, PackageCommandLineAndCacheEntry) {
   struct Case {
     const char* name;
