@@ -60,7 +60,10 @@ class TrustTest : public ::testing::Test {
       if (!trace.empty()) trace += ' ';
       trace += c.path == kProgram ? "P" : c.path == kTarget ? "T" : "?";
       if (c.stateAction == WTD_STATEACTION_CLOSE) trace += 'x';
-      else trace += c.uiChoice == WTD_UI_NONE ? '-' : c.uiChoice == WTD_UI_ALL ? '!' : c.uiChoice == WTD_UI_NOGOOD ? '?' : '#';
+      else if (c.uiChoice == WTD_UI_NONE) trace += '-';
+      else if (c.uiChoice == WTD_UI_ALL) trace += '!';
+      else if (c.uiChoice == WTD_UI_NOGOOD) trace += '?';
+      else trace += '#';
       if (c.stateAction == WTD_STATEACTION_VERIFY) trace += '+';
     }
     return trace;
