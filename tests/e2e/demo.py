@@ -2,11 +2,17 @@
 """One installer run under Wine against loopback servers, told step by step.
 
 usage: demo.py [--exit-code N] [--interactive]
+
+--interactive runs the interactive build ("/u") on Xvfb with Wine's virtual
+desktop, against a throttled package server so the download lasts a few
+seconds, and saves screenshots of the desktop while it runs into
+build/e2e/demo/.
 """
 
 import argparse
 import os
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -20,16 +26,13 @@ def main():
     parser.add_argument("--interactive", action="store_true",
                         help="the interactive build under Xvfb, with screenshots")
     args = parser.parse_args()
-    if args.interactive:
-        print("demo --interactive: not yet available; it comes with the progress window.")
-        return 2
 
-    variant = "silent"
+    variant = "interactive" if args.interactive else "silent"
     print("demo: building %s (mode %r) against package server 127.0.0.1:%d and "
           "statistics server 127.0.0.1:%d, preparing Wine ..." % (
               variant, harness.VARIANTS[variant][0]["VEXO_MODE"],
               harness.PACKAGE_PORT, harness.STATS_PORT), flush=True)
-    h = harness.Harness()
+    h = harness.Harness(use_display=True if args.interactive else None)
     try:
         h.prepare(variants=[variant])
         if not h.variants.get(variant):
@@ -47,7 +50,10 @@ def main():
             h.variant_path(variant), harness.WINE_LOCALE), flush=True)
 
         cache_before = set(h.wine.cache_files())
-        run = h.run_installer(variant, exit_code=args.exit_code)
+        if args.interactive:
+            run = run_with_screenshots(h, variant, args.exit_code)
+        else:
+            run = h.run_installer(variant, exit_code=args.exit_code)
 
         print("statistics server received:")
         pings = h.log.events("stats")
@@ -88,6 +94,37 @@ def main():
         return 1
     finally:
         h.shutdown()
+
+
+def run_with_screenshots(h, variant, exit_code, shots=6, every=0.6):
+    """Runs the installer with a slow download and photographs the desktop."""
+    out = os.path.join(harness.BUILD, "demo")
+    os.makedirs(out, exist_ok=True)
+    for old in os.listdir(out):
+        if old.endswith(".png"):
+            os.remove(os.path.join(out, old))
+    h.package_server.mode = "throttle"     # 64 KB every 50 ms
+    h.package_server.pad_to = 3 * 1024 * 1024
+    print("demo: the package is padded to 3 MB and sent 64 KB every 50 ms; "
+          "screenshots every %.1fs\n" % every, flush=True)
+    proc = h.start_installer(variant, exit_code=exit_code)
+    time.sleep(0.5)
+    saved = []
+    for i in range(shots):
+        if proc.proc.poll() is not None:
+            break
+        path = os.path.join(out, "interactive-%d.png" % i)
+        if h.display.screenshot(path):
+            saved.append(path)
+        time.sleep(every)
+    run = h.finish_installer(proc, 60)
+    path = os.path.join(out, "interactive-end.png")
+    if h.display.screenshot(path):
+        saved.append(path)
+    print("screenshots:")
+    for path in saved:
+        print("  %s" % os.path.relpath(path))
+    return run
 
 
 if __name__ == "__main__":

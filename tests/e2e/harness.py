@@ -310,9 +310,16 @@ class Wine:
         return path
 
     def ensure_prefix(self):
+        """Makes the prefix unless it is there; then applies its settings.
+        Returns whether it was made."""
         stamp = os.path.join(self.prefix, ".vexo_e2e_ready")
-        if os.path.exists(stamp):
-            return False
+        created = not os.path.exists(stamp)
+        if created:
+            self._make_prefix(stamp)
+        self.configure_desktop()
+        return created
+
+    def _make_prefix(self, stamp):
         if os.path.exists(self.prefix):
             shutil.rmtree(self.prefix)
         os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
@@ -321,16 +328,6 @@ class Wine:
             raise HarnessError("wineboot failed (%d): %s" % (
                 r.returncode, r.stderr.decode(errors="replace")[-2000:]))
         self.wineserver("-w", timeout=120)
-        # Wine's virtual desktop: a desktop window with its own taskbar and
-        # notification area, so captions, the tray and balloons are drawn.
-        reg = os.path.join(self.drive_c, "vexo_e2e.reg")
-        with open(reg, "w", encoding="utf-16") as f:
-            f.write("Windows Registry Editor Version 5.00\r\n\r\n"
-                    "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"
-                    "\"Desktop\"=\"Default\"\r\n\r\n"
-                    "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"
-                    "\"Default\"=\"1024x768\"\r\n")
-        self.run(["regedit", "/S", r"C:\vexo_e2e.reg"], timeout=60, check=True)
         fonts = os.path.join(self.drive_c, "windows", "Fonts")
         os.makedirs(fonts, exist_ok=True)
         for font in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf"):
@@ -339,7 +336,37 @@ class Wine:
                 shutil.copy(src, fonts)
         self.wineserver("-w", timeout=120)
         open(stamp, "w").close()
-        return True
+
+    def configure_desktop(self):
+        """Registry settings of the prefix, applied on every run (idempotent)."""
+        def multi_sz(*items):
+            data = ("\0".join(items) + "\0\0").encode("utf-16-le")
+            return "hex(7):" + ",".join("%02x" % b for b in data)
+
+        lines = [
+            "Windows Registry Editor Version 5.00", "",
+            # Wine's virtual desktop: a desktop window with its own taskbar
+            # and notification area, so captions, the tray and balloons are
+            # drawn.
+            "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]",
+            '"Desktop"="Default"', "",
+            "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]",
+            '"Default"="1024x768"', "",
+            # A Chinese Windows draws double-byte characters with an ANSI font
+            # through its font association; Wine has none, so the faces it
+            # picks for a font with no face name and character set 0 are
+            # linked to the CJK font instead.
+            "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion"
+            "\\FontLink\\SystemLink]",
+        ]
+        cjk = "wqy-microhei.ttc,WenQuanYi Micro Hei"
+        for face in ("Liberation Sans", "Liberation Serif", "DejaVu Sans", "Arial",
+                     "Times New Roman", "Tahoma", "Microsoft Sans Serif", "MS Sans Serif"):
+            lines.append('"%s"=%s' % (face, multi_sz(cjk)))
+        reg = os.path.join(self.drive_c, "vexo_e2e.reg")
+        with open(reg, "w", encoding="utf-16") as f:
+            f.write("\r\n".join(lines) + "\r\n")
+        self.run(["regedit", "/S", r"C:\vexo_e2e.reg"], timeout=60, check=True)
 
     def set_version(self, version):
         self.run(["winecfg", "/v", version], timeout=60, check=True)
@@ -397,7 +424,9 @@ class Harness:
         if use_display is None:
             use_display = os.environ.get("VEXO_E2E_DISPLAY", "1") != "0" and Display.available()
         self.display = Display() if use_display else None
-        self.wine = Wine(os.path.join(BUILD, "wineprefix"), self.display)
+        # VEXO_E2E_PREFIX: another prefix, for a run beside one that uses the default.
+        prefix = os.environ.get("VEXO_E2E_PREFIX") or os.path.join(BUILD, "wineprefix")
+        self.wine = Wine(os.path.abspath(prefix), self.display)
         self.log = servers.EventLog()
         self.package_server = None
         self.stats_server = None
