@@ -246,6 +246,40 @@ class BuildVariants(InstallerCase):
                 self.assert_successful_run(variant, package_silent, msg=" [%s]" % name)
 
 
+class RestartPrompt(InstallerCase):
+    """A package that asks for a restart (3010) gets the restart prompt, in
+    the silent mode too; the test answers No (never Yes: that would restart)."""
+
+    IDYES, IDNO = 6, 7
+    ERROR_SUCCESS_REBOOT_REQUIRED = 3010
+
+    def test_package_asking_for_a_restart(self):
+        if not self.h.display:
+            self.skipTest("no X display: boxes are not drawn")
+        expected = self.h.resource_string("silent", 106)
+        self.assertTrue(expected, "string 106 missing")
+        proc = self.h.start_installer("silent", timeout=40,
+                                      exit_code=self.ERROR_SUCCESS_REBOOT_REQUIRED)
+        try:
+            box = self.h.read_box(CAPTION, timeout=25)
+            # The clean-up has removed the cache entry before it asks.
+            entry_while_asking = self.h.cache_entry(PACKAGE_URL) if box else None
+        finally:
+            self.h.read_box(CAPTION, timeout=5, press=self.IDNO)
+            run = self.h.finish_installer(proc, 60)
+        self.assertIsNotNone(box, "no restart prompt" + self.context(run))
+        self.assertEqual(entry_while_asking, CACHE_ABSENT,
+                         "the package's cache entry is still there at the prompt")
+        self.assertEqual(box["text"], expected)
+        self.assertEqual(box["icon"], "question")
+        self.assertEqual(sorted(b["id"] for b in box["buttons"]), [self.IDYES, self.IDNO])
+        self.assertEqual(box["owner"], 0, "the prompt has no owner")
+        self.assert_status(run, self.ERROR_SUCCESS_REBOOT_REQUIRED)
+        self.assert_pings(BASE_OS_NAME, ["start", "finished"])
+        self.assert_package_ran(package_silent=True)
+        self.assert_cache_clean()
+
+
 class InteractiveBoxes(InstallerCase):
     """Failures of the interactive build end with their box (no owner while no
     window is drawn), read from inside Wine and answered with OK."""
