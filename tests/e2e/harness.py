@@ -48,12 +48,12 @@ BASE_WINDOWS_VERSION = "win7"
 WINE_LOCALE = "zh_CN.UTF-8"  # ANSI code page 936, as on a Chinese Windows
 
 # name: (sources, extra flags). GUI programs carry -mwindows.
-# Later helpers (the window checker of the interactive tests) join this table.
 HELPERS = {
     "run_exit": (["run_exit.c"], []),
     "run_restricted": (["run_restricted.c"], []),
     "cache_check": (["cache_check.c"], ["-lwininet"]),
     "box_reader": (["box_reader.c"], ["-lshell32", "-lgdi32"]),
+    "window_check": (["window_check.c"], ["-lshell32"]),
     "test_package": (["test_package.c"], ["-mwindows"]),
 }
 
@@ -578,6 +578,14 @@ class Harness:
         except ValueError:
             raise HarnessError("box reader said: %r %r" % (r.stdout, r.stderr[-500:]))
         return box if box.get("box") else None
+
+    def windows_of(self, image="vexo_setup.exe"):
+        """The work area and the top-level windows of the processes running image."""
+        r = self.wine.run(["%s\\window_check.exe" % BIN_DIR, image], timeout=30)
+        try:
+            return json.loads(r.stdout.decode(errors="replace"))
+        except ValueError:
+            raise HarnessError("window check said: %r %r" % (r.stdout, r.stderr[-500:]))
 
     def resource_string(self, variant, string_id):
         """String string_id of a variant's executable, as the program loads it."""

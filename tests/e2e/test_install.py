@@ -246,6 +246,37 @@ class BuildVariants(InstallerCase):
                 self.assert_successful_run(variant, package_silent, msg=" [%s]" % name)
 
 
+class WindowsDuringTheDownload(InstallerCase):
+    """What the installer shows while a slow download runs."""
+
+    def test_visible_windows(self):
+        rows = [
+            # name, variant, titles of the visible top-level windows
+            ('mode "/s" shows nothing', "silent", []),
+            ('mode "/u" shows its window', "interactive", [CAPTION]),
+        ]
+        for name, variant, titles in rows:
+            with self.subTest(name):
+                self.h.reset()
+                msg = " [%s]" % name
+                self.h.package_server.mode = "throttle"   # about 1.6 s for 2 MB
+                self.h.package_server.pad_to = 2 * 1024 * 1024
+                proc = self.h.start_installer(variant, timeout=40)
+                try:
+                    started = self.h.log.wait_for(
+                        lambda ev: any(e["source"] == "package" for e in ev), 20)
+                    seen = self.h.windows_of() if started else None
+                finally:
+                    run = self.h.finish_installer(proc, 60)
+                self.assertTrue(started, "the download never started" + msg + self.context(run))
+                self.assertEqual(seen["processes"], 1,
+                                 "the installer was not running mid-download" + msg)
+                visible = [w["title"] for w in seen["windows"] if w["visible"]]
+                self.assertEqual(visible, titles, msg)
+                self.assert_status(run, 0, msg)
+                self.assert_cache_clean(msg)
+
+
 class RestartPrompt(InstallerCase):
     """A package that asks for a restart (3010) gets the restart prompt, in
     the silent mode too; the test answers No (never Yes: that would restart)."""

@@ -1,0 +1,92 @@
+/* Lists the top-level windows of the processes with a given image name.
+ *
+ * usage: window_check.exe <image name, e.g. vexo_setup.exe>
+ * prints one JSON object: the work area and, for every top-level window of a
+ * matching process, its process id, class, title, rectangle and visibility:
+ *   {"work_area": [l, t, r, b], "processes": N,
+ *    "windows": [{"pid": .., "class": "..", "title": "..",
+ *                 "rect": [l, t, r, b], "visible": true}, ...]}
+ * Text is ASCII JSON (\uXXXX escapes). */
+#include <windows.h>
+#include <tlhelp32.h>
+#include <stdio.h>
+#include <wchar.h>
+
+#define MAX_PIDS 64
+
+static DWORD g_pids[MAX_PIDS];
+static int g_pid_count;
+static int g_printed;
+
+static void PrintJsonString(const WCHAR *s)
+{
+    putchar('"');
+    for (; *s; s++) {
+        if (*s == L'"' || *s == L'\\')
+            printf("\\%c", (char)*s);
+        else if (*s < 0x20 || *s > 0x7e)
+            printf("\\u%04x", (unsigned)*s);
+        else
+            putchar((char)*s);
+    }
+    putchar('"');
+}
+
+static void FindProcesses(const WCHAR *image)
+{
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snap, &entry); more; more = Process32NextW(snap, &entry)) {
+        const WCHAR *name = wcsrchr(entry.szExeFile, L'\\');
+        name = name ? name + 1 : entry.szExeFile;
+        if (_wcsicmp(name, image) == 0 && g_pid_count < MAX_PIDS)
+            g_pids[g_pid_count++] = entry.th32ProcessID;
+    }
+    CloseHandle(snap);
+}
+
+static BOOL CALLBACK PrintWindowOfProcess(HWND window, LPARAM unused)
+{
+    (void)unused;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    int i;
+    for (i = 0; i < g_pid_count && g_pids[i] != pid; i++) {}
+    if (i == g_pid_count) return TRUE;
+
+    WCHAR cls[256], title[1024];
+    RECT r;
+    cls[0] = title[0] = 0;
+    GetClassNameW(window, cls, 256);
+    GetWindowTextW(window, title, 1024);
+    GetWindowRect(window, &r);
+    printf("%s{\"pid\": %lu, \"class\": ", g_printed++ ? ", " : "", pid);
+    PrintJsonString(cls);
+    printf(", \"title\": ");
+    PrintJsonString(title);
+    printf(", \"rect\": [%ld, %ld, %ld, %ld], \"visible\": %s}",
+           r.left, r.top, r.right, r.bottom, IsWindowVisible(window) ? "true" : "false");
+    return TRUE;
+}
+
+int main(void)
+{
+    int argc = 0;
+    WCHAR **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv || argc != 2) {
+        fprintf(stderr, "usage: window_check.exe <image name>\n");
+        return 2;
+    }
+    FindProcesses(argv[1]);
+    RECT work;
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    printf("{\"work_area\": [%ld, %ld, %ld, %ld], \"processes\": %d, \"windows\": [",
+           work.left, work.top, work.right, work.bottom, g_pid_count);
+    if (g_pid_count) EnumWindows(PrintWindowOfProcess, 0);
+    printf("]}\n");
+    fflush(stdout);
+    LocalFree(argv);
+    return 0;
+}
