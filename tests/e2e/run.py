@@ -28,6 +28,7 @@ class Result(unittest.TestResult):
         super().__init__()
         self.passed = 0
         self.failed = 0
+        self.skipped_count = 0
         self.failures_text = []
         self._rows = 0
         self._row_failures = 0
@@ -86,6 +87,7 @@ class Result(unittest.TestResult):
 
     def addSkip(self, test, reason):
         super().addSkip(test, reason)
+        self.skipped_count += 1
         print("skip  %s: %s" % (self._name(test), reason), flush=True)
 
 
@@ -131,7 +133,8 @@ def main():
             print("  " + note + (" (%d times)" % count if count > 1 else ""))
     print("\ne2e: took %.0fs, artifacts in %s" % (time.monotonic() - started,
                                                     os.path.relpath(harness.ARTIFACTS)))
-    print("e2e: %d passed, %d failed" % (result.passed, result.failed))
+    skipped = ", %d skipped" % result.skipped_count if result.skipped_count else ""
+    print("e2e: %d passed, %d failed%s" % (result.passed, result.failed, skipped))
     return 0 if result.failed == 0 and result.passed > 0 else 1
 
 
