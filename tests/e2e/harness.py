@@ -587,6 +587,12 @@ class Harness:
         except ValueError:
             raise HarnessError("window check said: %r %r" % (r.stdout, r.stderr[-500:]))
 
+    def press(self, title, control_id):
+        """Posts a click of control_id to the visible window with this title."""
+        r = self.wine.run(["%s\\window_check.exe" % BIN_DIR, "/press", title,
+                           str(control_id)], timeout=30)
+        return b'"pressed": true' in r.stdout
+
     def resource_string(self, variant, string_id):
         """String string_id of a variant's executable, as the program loads it."""
         r = self.wine.run(["%s\\box_reader.exe" % BIN_DIR, "/string",

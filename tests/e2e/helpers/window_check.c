@@ -1,4 +1,5 @@
-/* Lists the top-level windows of the processes with a given image name.
+/* Lists the top-level windows of the processes with a given image name, or
+ * presses a button of a window.
  *
  * usage: window_check.exe <image name, e.g. vexo_setup.exe>
  * prints one JSON object: the work area and, for every top-level window of a
@@ -6,7 +7,12 @@
  *   {"work_area": [l, t, r, b], "processes": N,
  *    "windows": [{"pid": .., "class": "..", "title": "..",
  *                 "rect": [l, t, r, b], "visible": true}, ...]}
- * Text is ASCII JSON (\uXXXX escapes). */
+ * Text is ASCII JSON (\uXXXX escapes).
+ *
+ * usage: window_check.exe /press <window title> <control id>
+ * posts the control's click (WM_COMMAND with BN_CLICKED and the control's
+ * handle) to the visible top-level window with that title, as a click on the
+ * button would; prints {"pressed": true} or {"pressed": false}. */
 #include <windows.h>
 #include <tlhelp32.h>
 #include <stdio.h>
@@ -71,12 +77,29 @@ static BOOL CALLBACK PrintWindowOfProcess(HWND window, LPARAM unused)
     return TRUE;
 }
 
+static int Press(const WCHAR *title, int id)
+{
+    HWND window = FindWindowW(NULL, title);
+    BOOL posted = FALSE;
+    if (window && IsWindowVisible(window)) {
+        HWND control = GetDlgItem(window, id);
+        posted = control && PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                                         (LPARAM)control);
+    }
+    printf("{\"pressed\": %s}\n", posted ? "true" : "false");
+    fflush(stdout);
+    return posted ? 0 : 1;
+}
+
 int main(void)
 {
     int argc = 0;
     WCHAR **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argv && argc == 4 && wcscmp(argv[1], L"/press") == 0)
+        return Press(argv[2], _wtoi(argv[3]));
     if (!argv || argc != 2) {
-        fprintf(stderr, "usage: window_check.exe <image name>\n");
+        fprintf(stderr, "usage: window_check.exe <image name>\n"
+                        "       window_check.exe /press <window title> <control id>\n");
         return 2;
     }
     FindProcesses(argv[1]);
