@@ -49,9 +49,11 @@ bool Convert(const char* from, const char* to, const std::string& in, std::strin
   return ok;
 }
 
+// Never destroyed: blocks the program keeps until it ends (the decoded
+// slides, for one) stay reachable through it when the test binary exits.
 HeapState& HeapStorage() {
-  static HeapState heap;
-  return heap;
+  static HeapState* heap = new HeapState;
+  return *heap;
 }
 
 void ResetCore() {
