@@ -288,15 +288,21 @@ DWORD NextCommandLineToken(char* text, char** tokenStart, char** tokenLast, bool
   return 0;
 }
 
-DWORD ParseAdminOption(char* commandLine) {
+char* AfterFirstCommandLineToken(char* commandLine) {
   char* start = nullptr;
   char* last = nullptr;
   bool quoted = false;
-  if (NextCommandLineToken(commandLine, &start, &last, &quoted) != 0) return ERROR_BAD_ARGUMENTS;
+  if (NextCommandLineToken(commandLine, &start, &last, &quoted) != 0) return nullptr;
   char* next = CharNextA(last);
-  // A quoted option ends at its closing quote; what follows it is the rest.
+  // A quoted option ends with its closing quote, which does not open the
+  // next token.
   if (quoted && *next == '"') next = CharNextA(next);
-  if (NextCommandLineToken(next, nullptr, nullptr, nullptr) != ERROR_NO_MORE_ITEMS) return ERROR_BAD_ARGUMENTS;
+  return next;
+}
+
+DWORD ParseAdminOption(char* commandLine) {
+  char* rest = AfterFirstCommandLineToken(commandLine);
+  if (!rest || NextCommandLineToken(rest, nullptr, nullptr, nullptr) != ERROR_NO_MORE_ITEMS) return ERROR_BAD_ARGUMENTS;
   return 0;
 }
 

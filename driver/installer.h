@@ -24,6 +24,10 @@ DWORD RunInstaller(HINSTANCE instance, LPSTR commandLine, const char* modeString
 // on 259 nothing is written.
 DWORD NextCommandLineToken(char* text, char** tokenStart, char** tokenLast, bool* quoted);
 
+// Where the rest of a command line starts after its first token (the
+// option), past a closing quote; null when there is no token at all.
+char* AfterFirstCommandLineToken(char* commandLine);
+
 // 0 when the command line holds exactly one token, else ERROR_BAD_ARGUMENTS.
 DWORD ParseAdminOption(char* commandLine);
 

@@ -189,18 +189,13 @@ int VerifyFileTrust(const char* referencePath, const char* targetPath, HWND wind
 }
 
 DWORD RunVerifyOption(const char* referencePath, char* commandLine) {
-  // The first token is the option itself.
+  // The first token is the option itself, the second the file; nothing
+  // may follow the file but blanks.
   char* tokenStart = nullptr;
   char* tokenLast = nullptr;
   bool quoted = false;
-  if (NextCommandLineToken(commandLine, &tokenStart, &tokenLast, &quoted) != 0) return ERROR_BAD_ARGUMENTS;
-  char* next = CharNextA(tokenLast);
-  // A quoted option ends with its closing quote, which is not the start of
-  // the next token.
-  if (quoted && *next == '"') next = CharNextA(next);
-
-  // The second token is the file; nothing may follow it but blanks.
-  if (NextCommandLineToken(next, &tokenStart, &tokenLast, &quoted) != 0) return ERROR_BAD_ARGUMENTS;
+  char* next = AfterFirstCommandLineToken(commandLine);
+  if (!next || NextCommandLineToken(next, &tokenStart, &tokenLast, &quoted) != 0) return ERROR_BAD_ARGUMENTS;
   char* pathEnd = CharNextA(tokenLast);
   if (*pathEnd != '\0') {
     char* furtherStart = nullptr;

@@ -238,7 +238,7 @@ TEST_F(InstallerTest, CancelSites) {
            return TRUE;
          };
          standin::Library advapi;
-         advapi.procs["CheckTokenMembership"] = reinterpret_cast<FARPROC>(check);
+         advapi.procs["CheckTokenMembership"] = reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(check));
          standin::RegisterLibrary("advapi32.dll", advapi);
        },
        {}},
@@ -268,8 +268,9 @@ TEST_F(InstallerTest, CancelSites) {
     ExpectBoxes(c.name, {{112, MB_ICONEXCLAMATION, ""}}, ProgressDialog());
     EXPECT_EQ(c.pings, PingTypes()) << c.name;
     EXPECT_TRUE(standin::Kernel32().processes.empty()) << c.name;
-    if (!c.pings.empty())
+    if (!c.pings.empty()) {
       EXPECT_EQ(std::vector<std::string>{kCanonicalUrl}, standin::Wininet().deletedCacheEntries) << c.name;
+    }
     ExpectAllReleased(c.name);
   }
 }
