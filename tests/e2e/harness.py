@@ -54,6 +54,7 @@ HELPERS = {
     "cache_check": (["cache_check.c"], ["-lwininet"]),
     "box_reader": (["box_reader.c"], ["-lshell32", "-lgdi32"]),
     "window_check": (["window_check.c"], ["-lshell32"]),
+    "window_probe": (["window_probe.c"], ["-lshell32", "-lgdi32"]),
     "test_package": (["test_package.c"], ["-mwindows"]),
 }
 
@@ -473,6 +474,12 @@ class Harness:
             self.display.start()
         created = self.wine.ensure_prefix()
         self.timings["prefix " + ("created" if created else "reused")] = time.monotonic() - start
+        # The desktop reads its settings once, when it starts, and the import
+        # of those settings itself started one: on a new prefix that desktop
+        # has no virtual desktop, no taskbar and no balloons. Ending the
+        # session here makes the next command start a desktop that has them.
+        self.wine.wineserver("-k", timeout=30)
+        self.wine.wineserver("-w", timeout=30)
         # A persistent wineserver keeps every later wine command quick.
         self.wine.wineserver("-p", timeout=30)
         self.wine.set_version(BASE_WINDOWS_VERSION)
@@ -518,6 +525,7 @@ class Harness:
                 server.start()
         self.package_server.mode = "serve"
         self.package_server.pad_to = 0
+        self.stats_server.answer_delay = {}
         self.log.clear()
         data = self.wine.unix_path(DATA_DIR)
         os.makedirs(data, exist_ok=True)

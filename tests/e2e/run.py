@@ -19,6 +19,10 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness  # noqa: E402
 import test_install  # noqa: E402
+import test_interactive  # noqa: E402
+
+# The suites, in the order they run.
+MODULES = [test_install, test_interactive]
 
 
 class Result(unittest.TestResult):
@@ -96,8 +100,10 @@ def main():
     parser.add_argument("-k", dest="pattern", help="run only cases whose name holds this")
     args = parser.parse_args()
 
-    suite = unittest.defaultTestLoader.loadTestsFromModule(test_install)
-    tests = [t for group in suite for t in group]
+    tests = []
+    for module in MODULES:
+        suite = unittest.defaultTestLoader.loadTestsFromModule(module)
+        tests += [t for group in suite for t in group]
     if args.pattern:
         tests = [t for t in tests if args.pattern in t.id()]
 

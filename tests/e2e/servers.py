@@ -2,7 +2,8 @@
 
 PackageServer serves the test package at /ext/common/Vexo/vexo_303.exe, or a
 404 page, optionally throttled. StatsServer records every request line exactly
-as it arrived and answers 200. Both log into one EventLog, so a test can check
+as it arrived and answers 200, each kind of ping after a delay of its own if
+asked. Both log into one EventLog, so a test can check
 the order of pings and downloads across the two servers.
 
 Standard library only. Every server binds 127.0.0.1 and runs on a daemon
@@ -10,6 +11,7 @@ thread until stop().
 """
 
 import http.server
+import re
 import socket
 import socketserver
 import threading
@@ -197,6 +199,9 @@ class PackageServer(_BaseServer):
 class _StatsHandler(_Handler):
     def do_GET(self):
         self._record()
+        delay = self.server.owner.delay_for(self.path)
+        if delay:
+            time.sleep(delay)
         self._send(200, b"ok\n", "text/plain")
 
     do_HEAD = do_GET
@@ -208,6 +213,17 @@ class StatsServer(_BaseServer):
 
     name = "stats"
     handler = _StatsHandler
+
+    def __init__(self, port, log=None):
+        super().__init__(port, log)
+        # type of ping ("start", "failed", "finished") -> seconds to wait
+        # before answering it; the installer waits for the answer, so a slow
+        # answer holds the run at that point for a moment a test can watch.
+        self.answer_delay = {}
+
+    def delay_for(self, path):
+        m = re.search(r"[?&]type=([A-Za-z]+)", path)
+        return self.answer_delay.get(m.group(1), 0) if m else 0
 
     def base_url(self):
         return "http://127.0.0.1:%d" % self.port
