@@ -10,18 +10,25 @@ the status line; box_reader: message boxes), and pixels are compared on
 screenshots of the X display.
 
 A slow statistics answer holds the run at a chosen point: the installer waits
-for the answer to each ping, so a delayed "start" keeps the first status line
-on screen and a delayed "finished" keeps the end of the download (status line
-and balloon) there until the window closes.
+for the answer to each ping, so a delayed "finished" keeps the end of the
+download (status line and balloon) on screen until the window closes.
 
 What this Wine (8.0) does that Windows does not, and what the cases do about it:
 - The desktop shows its taskbar, and takes its 20 pixels off the work area,
-  only once a notification-area icon exists, and only a moment after the
-  icon is added. The installer adds its icon just before it centres its
-  window, so on a desktop without icons it centres in the whole screen and
-  the work area shrinks under it. The centring case keeps an icon of a
-  helper on the desktop first, so the work area is settled when the window
-  is placed.
+  only while an icon is in the notification area. A process keeps the work
+  area it found when it started: SPI_GETWORKAREA does not follow the taskbar
+  coming up later. On an empty desktop the installer, whose own icon brings
+  the taskbar up, centres in the whole screen (x 314, y 235 in 1024 x 768),
+  while anything started afterwards reads the smaller work area (where y
+  would be 225). The centring case keeps an icon of a helper in the
+  notification area before it starts the installer.
+- Drawing outside WM_PAINT may reach the screen only when the drawing
+  thread next looks at its queue: held at the "start" ping, the window
+  showed its first slide without the status line drawn over it just before.
+  The case looks at the status line during the download instead.
+- A balloon comes up 2 seconds after it is asked for, and goes with its
+  icon. The installer removes the icon right after the "finished" ping, so in
+  a plain run under Wine the completion balloon is never on screen.
 - Balloons are tooltip windows (class tooltips_class32, style TTS_BALLOON)
   of the desktop's explorer.exe; their text answers WM_GETTEXT.
 """
@@ -447,7 +454,7 @@ class CompleteRun(InteractiveCase):
         # Holds the end of the download on screen. This Wine puts a balloon up
         # 2 seconds after it is asked for, and drops it with its icon, which
         # the installer removes right after the "finished" ping.
-        self.h.stats_server.answer_delay = {"finished": 3.0}
+        self.h.stats_server.answer_delay = {"finished": 4.0}
         watcher = self.watch_for_balloon(30)
         proc = self.start(exit_code=exit_code, find_title=CAPTION)
         try:
