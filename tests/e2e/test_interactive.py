@@ -15,9 +15,9 @@ download (status line and balloon) on screen until the window closes.
 
 What this Wine (8.0) does that Windows does not, and what the cases do about it:
 - The desktop shows its taskbar, and takes its 20 pixels off the work area,
-  only while an icon is in the notification area. A process keeps the work
-  area it found when it started: SPI_GETWORKAREA does not follow the taskbar
-  coming up later. On an empty desktop the installer, whose own icon brings
+  only while an icon is in the notification area, and a process keeps the
+  work area it found when it began to use windows: SPI_GETWORKAREA does not
+  follow the taskbar coming up later. On an empty desktop the installer, whose own icon brings
   the taskbar up, centres in the whole screen (x 314, y 235 in 1024 x 768),
   while anything started afterwards reads the smaller work area (where y
   would be 225). The centring case keeps an icon of a helper in the
@@ -47,7 +47,6 @@ import test_install
 CAPTION = test_install.CAPTION
 PACKAGE_URL = test_install.PACKAGE_URL
 BASE_OS_NAME = test_install.BASE_OS_NAME
-CACHE_ABSENT = test_install.CACHE_ABSENT
 
 VARIANT = "interactive"
 CONVERT = "/usr/bin/convert"  # ImageMagick
