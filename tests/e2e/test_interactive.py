@@ -463,6 +463,8 @@ class CompleteRun(InteractiveCase):
             time.sleep(0.4)
             end_shot = self.screenshot("download-complete")
             balloon = self.balloon_seen(watcher, 35)
+            if balloon.get("balloon"):
+                self.screenshot("balloon")
         finally:
             run = self.finish(proc)
 
