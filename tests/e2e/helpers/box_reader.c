@@ -173,17 +173,20 @@ static int WaitForBox(DWORD timeout_ms, const WCHAR *caption, int press)
     }
     HWND box = search.found;
     BoxParts parts;
-    memset(&parts, 0, sizeof parts);
-    EnumChildWindows(box, CollectPart, (LPARAM)&parts);
 
-    /* Let the box finish painting before its icon is photographed; retry
-     * while the picture matches no stock icon. */
+    /* A box can be visible before its controls are: let it finish showing
+     * and painting, then collect its parts and photograph its icon; retry
+     * while a part is missing or the picture matches no stock icon. */
     int distance = 100;
     const char *icon = "none";
     for (int attempt = 0; attempt < 10; attempt++) {
         Sleep(attempt ? 200 : 300);
+        memset(&parts, 0, sizeof parts);
+        EnumChildWindows(box, CollectPart, (LPARAM)&parts);
         icon = IdentifyIcon(parts.icon, &distance);
-        if (strcmp(icon, "unknown") != 0) break;
+        if (parts.text && parts.buttons > 0 && GetWindowTextLengthW(parts.text) > 0 &&
+            strcmp(icon, "unknown") != 0)
+            break;
     }
 
     WCHAR text[4096];
