@@ -18,24 +18,11 @@
  * All text is printed as ASCII JSON (\uXXXX escapes), so the caller's code
  * page does not matter. */
 #include <windows.h>
+#include "json_out.h"
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
-
-static void PrintJsonString(const WCHAR *s)
-{
-    putchar('"');
-    for (; *s; s++) {
-        if (*s == L'"' || *s == L'\\')
-            printf("\\%c", (char)*s);
-        else if (*s < 0x20 || *s > 0x7e)
-            printf("\\u%04x", (unsigned)*s);
-        else
-            putchar((char)*s);
-    }
-    putchar('"');
-}
 
 typedef struct {
     HWND icon;

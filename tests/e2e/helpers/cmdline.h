@@ -9,6 +9,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <windows.h>
 
 /* Reads "<timeout ms> <command line>"; returns the command line or NULL. */
 static inline const char *TimeoutAndCommand(int argc, char **argv,
@@ -19,6 +20,25 @@ static inline const char *TimeoutAndCommand(int argc, char **argv,
     *timeout_ms = strtoul(argv[1], &end, 10);
     if (end == argv[1] || *end) return NULL;
     return argv[2];
+}
+
+/* Waits for a started child and prints "exit=<full 32-bit code>", or
+ * terminates it and prints "timeout" (false). Closes both handles. */
+static inline int WaitAndReportExit(PROCESS_INFORMATION *pi, unsigned long timeout_ms)
+{
+    DWORD code = 0;
+    int ended = WaitForSingleObject(pi->hProcess, timeout_ms) == WAIT_OBJECT_0;
+    if (ended) {
+        GetExitCodeProcess(pi->hProcess, &code);
+        printf("exit=%lu\n", code);
+    } else {
+        TerminateProcess(pi->hProcess, 1);
+        printf("timeout\n");
+    }
+    fflush(stdout);
+    CloseHandle(pi->hThread);
+    CloseHandle(pi->hProcess);
+    return ended;
 }
 
 #endif

@@ -12,7 +12,6 @@
 int main(int argc, char **argv)
 {
     unsigned long timeout_ms = 0;
-    DWORD code = 0;
     const char *rest = TimeoutAndCommand(argc, argv, &timeout_ms);
     if (!rest) {
         fprintf(stderr, "usage: run_exit.exe <timeout ms> <command line>\n");
@@ -29,17 +28,7 @@ int main(int argc, char **argv)
         fflush(stdout);
         return 3;
     }
-    if (WaitForSingleObject(pi.hProcess, timeout_ms) != WAIT_OBJECT_0) {
-        TerminateProcess(pi.hProcess, 1);
-        printf("timeout\n");
-        fflush(stdout);
-        return 4;
-    }
-    GetExitCodeProcess(pi.hProcess, &code);
-    printf("exit=%lu\n", code);
-    fflush(stdout);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    if (!WaitAndReportExit(&pi, timeout_ms)) return 4;
     free(cmd);
     return 0;
 }

@@ -19,7 +19,6 @@ static int Fail(const char *step)
 int main(int argc, char **argv)
 {
     unsigned long timeout_ms = 0;
-    DWORD code = 0;
     const char *rest = TimeoutAndCommand(argc, argv, &timeout_ms);
     if (!rest) {
         fprintf(stderr, "usage: run_restricted.exe <timeout ms> <command line>\n");
@@ -65,17 +64,7 @@ int main(int argc, char **argv)
     if (!CreateProcessAsUserA(restricted, NULL, cmd, NULL, NULL, FALSE, 0,
                               NULL, NULL, &si, &pi))
         return Fail("CreateProcessAsUserA");
-    if (WaitForSingleObject(pi.hProcess, timeout_ms) != WAIT_OBJECT_0) {
-        TerminateProcess(pi.hProcess, 1);
-        printf("timeout\n");
-        fflush(stdout);
-        return 4;
-    }
-    GetExitCodeProcess(pi.hProcess, &code);
-    printf("exit=%lu\n", code);
-    fflush(stdout);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    if (!WaitAndReportExit(&pi, timeout_ms)) return 4;
     CloseHandle(restricted);
     CloseHandle(token);
     FreeSid(admins);

@@ -14,6 +14,7 @@
  * handle) to the visible top-level window with that title, as a click on the
  * button would; prints {"pressed": true} or {"pressed": false}. */
 #include <windows.h>
+#include "json_out.h"
 #include <tlhelp32.h>
 #include <stdio.h>
 #include <wchar.h>
@@ -23,20 +24,6 @@
 static DWORD g_pids[MAX_PIDS];
 static int g_pid_count;
 static int g_printed;
-
-static void PrintJsonString(const WCHAR *s)
-{
-    putchar('"');
-    for (; *s; s++) {
-        if (*s == L'"' || *s == L'\\')
-            printf("\\%c", (char)*s);
-        else if (*s < 0x20 || *s > 0x7e)
-            printf("\\u%04x", (unsigned)*s);
-        else
-            putchar((char)*s);
-    }
-    putchar('"');
-}
 
 static void FindProcesses(const WCHAR *image)
 {

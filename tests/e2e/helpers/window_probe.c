@@ -38,6 +38,7 @@
  *
  * Text is printed as ASCII JSON (\uXXXX escapes). */
 #include <windows.h>
+#include "json_out.h"
 #include <commctrl.h>
 #include <tlhelp32.h>
 #include <stdio.h>
@@ -51,20 +52,6 @@
 /* How long a window of another process may take to answer a message: the
  * installer answers only while it pumps, not while a request blocks it. */
 static const UINT kAnswerMs = 1500;
-
-static void PrintJsonString(const WCHAR *s)
-{
-    putchar('"');
-    for (; *s; s++) {
-        if (*s == L'"' || *s == L'\\')
-            printf("\\%c", (char)*s);
-        else if (*s < 0x20 || *s > 0x7e)
-            printf("\\u%04x", (unsigned)*s);
-        else
-            putchar((char)*s);
-    }
-    putchar('"');
-}
 
 static void PrintRect(const char *name, const RECT *r)
 {
