@@ -1,6 +1,6 @@
 #include "download/bind_status_callback.h"
 
-#include "driver/sizes.h"
+#include "base/sizes.h"
 #include "resource_ids.h"
 #include "ui/progress_window.h"
 #include "ui/tray_icon.h"

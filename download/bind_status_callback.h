@@ -4,7 +4,7 @@
 #ifndef VEXO_DOWNLOAD_BIND_STATUS_CALLBACK_H
 #define VEXO_DOWNLOAD_BIND_STATUS_CALLBACK_H
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 class ProgressWindow;
 

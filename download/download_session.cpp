@@ -1,9 +1,9 @@
 #include "download/download_session.h"
 
 #include "download/bind_status_callback.h"
-#include "driver/bounded_string.h"
-#include "driver/heap.h"
-#include "driver/sizes.h"
+#include "base/bounded_string.h"
+#include "base/heap.h"
+#include "base/sizes.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #ifndef VEXO_DOWNLOAD_DOWNLOAD_SESSION_H
 #define VEXO_DOWNLOAD_DOWNLOAD_SESSION_H
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 class ProgressWindow;
 

@@ -1,11 +1,11 @@
 #include "driver/installer.h"
 
-#include <cstring>
-#include <new>
+#include <string.h>
 
 #include "download/download_session.h"
-#include "driver/bounded_string.h"
-#include "driver/heap.h"
+#include "base/bounded_string.h"
+#include "base/command_line.h"
+#include "base/heap.h"
 #include "driver/message_boxes.h"
 #include "driver/package_launch.h"
 #include "driver/prerequisites.h"
@@ -26,8 +26,6 @@ ULONG_PTR g_gdiplusToken = 0;
 // Planned restart for an installation, as the shutdown reason says.
 constexpr DWORD kRestartReason = 0x84040002;  // PLANNED | CLEAN_UI | APPLICATION | INSTALLATION
 constexpr size_t kDefaultOperationChars = sizeof("DEFAULT");
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Everything one run owns. Slots start null; Cleanup() releases what is
 // there, in order, and is the one way out of the run.
@@ -122,11 +120,8 @@ bool InstallRun::ShowStatusText(UINT formatId, const char* argument, bool draw) 
 }
 
 bool InstallRun::Sequence() {
-  try {
-    window_ = ProgressWindow::Instance();
-  } catch (const std::bad_alloc&) {
-    return Fail(ERROR_OUTOFMEMORY);  // the mode is not known yet: no box
-  }
+  window_ = ProgressWindow::Instance();
+  if (!window_) return Fail(ERROR_OUTOFMEMORY);  // the mode is not known yet: no box
 
   DWORD length = GetModuleFileNameA(instance_, modulePath_, sizeof modulePath_);
   if (length == 0) return Fail(GetLastError());
@@ -262,43 +257,6 @@ DWORD InstallRun::Cleanup() {
 }
 
 }  // namespace
-
-DWORD NextCommandLineToken(char* text, char** tokenStart, char** tokenLast, bool* quoted) {
-  if (!text) return ERROR_NO_MORE_ITEMS;
-  char* p = text;
-  while (IsBlank(*p)) p = CharNextA(p);
-  if (*p == '\0') return ERROR_NO_MORE_ITEMS;
-
-  bool isQuoted = false;
-  if (*p == '"') {
-    isQuoted = true;
-    p = CharNextA(p);
-    // A quote with nothing after it opens no token.
-    if (*p == '\0') return ERROR_NO_MORE_ITEMS;
-  }
-  char* start = p;
-  char* stop = p;
-  do {
-    stop = CharNextA(stop);
-  } while (*stop != '\0' && (isQuoted ? *stop != '"' : !IsBlank(*stop)));
-
-  if (tokenStart) *tokenStart = start;
-  if (tokenLast) *tokenLast = CharPrevA(start, stop);
-  if (quoted) *quoted = isQuoted;
-  return 0;
-}
-
-char* AfterFirstCommandLineToken(char* commandLine) {
-  char* start = nullptr;
-  char* last = nullptr;
-  bool quoted = false;
-  if (NextCommandLineToken(commandLine, &start, &last, &quoted) != 0) return nullptr;
-  char* next = CharNextA(last);
-  // A quoted option ends with its closing quote, which does not open the
-  // next token.
-  if (quoted && *next == '"') next = CharNextA(next);
-  return next;
-}
 
 DWORD ParseAdminOption(char* commandLine) {
   char* rest = AfterFirstCommandLineToken(commandLine);

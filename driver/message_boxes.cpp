@@ -1,6 +1,6 @@
 #include "driver/message_boxes.h"
 
-#include "driver/sizes.h"
+#include "base/sizes.h"
 #include "resource_ids.h"
 
 namespace {

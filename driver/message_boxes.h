@@ -3,7 +3,7 @@
 #ifndef VEXO_DRIVER_MESSAGE_BOXES_H
 #define VEXO_DRIVER_MESSAGE_BOXES_H
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 void ShowCancelledMessage(HINSTANCE instance, HWND owner, const char* caption);
 void ShowErrorMessage(HINSTANCE instance, HWND owner, const char* caption, UINT stringId);

@@ -1,7 +1,7 @@
 #include "driver/package_launch.h"
 
-#include "driver/bounded_string.h"
-#include "driver/heap.h"
+#include "base/bounded_string.h"
+#include "base/heap.h"
 
 namespace {
 

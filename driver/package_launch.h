@@ -2,7 +2,7 @@
 #ifndef VEXO_DRIVER_PACKAGE_LAUNCH_H
 #define VEXO_DRIVER_PACKAGE_LAUNCH_H
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 // The package's exit code; ERROR_OUTOFMEMORY or ERROR_INSTALL_FAILURE when
 // the command line cannot be made; the error of a failed launch or wait.

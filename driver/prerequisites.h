@@ -2,7 +2,7 @@
 #ifndef VEXO_DRIVER_PREREQUISITES_H
 #define VEXO_DRIVER_PREREQUISITES_H
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 // The single-instance mutex, in the global namespace.
 extern const char kSetupMutexName[];

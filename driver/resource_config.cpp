@@ -1,7 +1,7 @@
 #include "driver/resource_config.h"
 
-#include "driver/heap.h"
-#include "driver/sizes.h"
+#include "base/heap.h"
+#include "base/sizes.h"
 #include "resource_ids.h"
 
 DWORD ReadResourceProperty(HINSTANCE instance, LPCSTR type, const char* name, char* buffer, DWORD* size) {

@@ -3,7 +3,7 @@
 #ifndef VEXO_DRIVER_RESOURCE_CONFIG_H
 #define VEXO_DRIVER_RESOURCE_CONFIG_H
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 // Reads a property into *buffer, allocating it when null (sizeHint
 // characters, 256 when 0) and growing it once when it is too small.

@@ -1,9 +1,9 @@
 #include "stats/mac_id.h"
 
-#include <cstring>
+#include <string.h>
 
-#include "driver/bounded_string.h"
-#include "driver/platform.h"
+#include "base/bounded_string.h"
+#include "base/platform.h"
 
 namespace {
 
@@ -14,8 +14,6 @@ struct AdapterStatusBuffer {
 };
 static_assert(sizeof(AdapterStatusBuffer) == 600, "adapter status buffer is 600 bytes");
 static_assert(sizeof(LANA_ENUM) == 256, "LANA list is 256 bytes");
-
-constexpr size_t kMacIdChars = 20;
 
 // Each call starts from a block zeroed in full: no event, no post routine,
 // so every call completes before Netbios returns.
@@ -32,12 +30,13 @@ UCHAR CallNetbios(UCHAR command, UCHAR lana, void* buffer, WORD length) {
 
 }  // namespace
 
-std::string GetMacId() {
+void GetMacId(char (&text)[kMacIdChars]) {
+  text[0] = '\0';
   // Only the count decides: the enumeration's own code is not looked at.
   LANA_ENUM lanas;
   memset(&lanas, 0, sizeof lanas);
   CallNetbios(NCBENUM, 0, &lanas, sizeof lanas);
-  if (lanas.length == 0) return std::string();
+  if (lanas.length == 0) return;
   const UCHAR lana = lanas.lana[0];
 
   // A failed reset shows in the status query that follows.
@@ -45,10 +44,8 @@ std::string GetMacId() {
 
   AdapterStatusBuffer adapter;
   memset(&adapter, 0, sizeof adapter);
-  if (CallNetbios(NCBASTAT, lana, &adapter, sizeof adapter) != NRC_GOODRET) return std::string();
+  if (CallNetbios(NCBASTAT, lana, &adapter, sizeof adapter) != NRC_GOODRET) return;
 
   const UCHAR* a = adapter.status.adapter_address;
-  char text[kMacIdChars] = {};
-  BoundedFormat(text, sizeof text, "%02X%02X%02X%02X%02X%02X", a[0], a[1], a[2], a[3], a[4], a[5]);
-  return std::string(text);
+  BoundedFormat(text, kMacIdChars, "%02X%02X%02X%02X%02X%02X", a[0], a[1], a[2], a[3], a[4], a[5]);
 }

@@ -1,9 +1,9 @@
 #include "stats/os_name.h"
 
-#include <cstring>
+#include <string.h>
 
-#include "driver/heap.h"
-#include "driver/platform.h"
+#include "base/heap.h"
+#include "base/platform.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ bool ReadVersion(DWORD* major, DWORD* minor) {
 
 }  // namespace
 
-std::string GetOsName() {
+const char* GetOsName() {
   const DWORD version = GetVersion();
   const bool win9xFamily = (version & 0x80000000u) != 0;
   if (win9xFamily && LOBYTE(version) < 4) return kWin32s;

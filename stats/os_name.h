@@ -1,9 +1,8 @@
 #ifndef VEXO_STATS_OS_NAME_H
 #define VEXO_STATS_OS_NAME_H
 
-#include <string>
-
-// A short fixed name of the running Windows version, never empty.
-std::string GetOsName();
+// A short fixed name of the running Windows version, never empty. The
+// text is a constant of the program: nothing to free.
+const char* GetOsName();
 
 #endif

@@ -1,10 +1,10 @@
 #include "stats/statistics_ping.h"
 
 #include "download/download_session.h"
-#include "driver/bounded_string.h"
+#include "base/bounded_string.h"
 #include "driver/build_config.h"
-#include "driver/heap.h"
-#include "driver/sizes.h"
+#include "base/heap.h"
+#include "base/sizes.h"
 #include "stats/mac_id.h"
 #include "stats/os_name.h"
 
@@ -46,11 +46,9 @@ bool SendStatisticsPingTo(const char* baseUrl, int event) {
   // Both probed afresh for every ping. A query that does not fit goes out
   // cut short: the probes' texts always fit.
   char query[kQueryChars] = {};
-  {
-    const std::string macId = GetMacId();
-    const std::string osName = GetOsName();
-    BoundedFormat(query, sizeof query, kQueryFormat, osName.c_str(), macId.c_str(), EventName(event));
-  }
+  char macId[kMacIdChars];
+  GetMacId(macId);
+  BoundedFormat(query, sizeof query, kQueryFormat, GetOsName(), macId, EventName(event));
 
   char* url = nullptr;
   DWORD urlSize = 0;

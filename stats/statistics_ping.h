@@ -2,7 +2,7 @@
 #ifndef VEXO_STATS_STATISTICS_PING_H
 #define VEXO_STATS_STATISTICS_PING_H
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 enum StatisticsEvent {
   kStatisticsStart = 0,

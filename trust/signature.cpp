@@ -1,10 +1,10 @@
 #include "trust/signature.h"
 
-#include <cstring>
+#include <string.h>
 
-#include "driver/heap.h"
-#include "driver/installer.h"
-#include "trust/system_library.h"
+#include "base/heap.h"
+#include "base/command_line.h"
+#include "base/system_library.h"
 
 namespace {
 

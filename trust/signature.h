@@ -5,7 +5,7 @@
 #ifndef VEXO_TRUST_SIGNATURE_H
 #define VEXO_TRUST_SIGNATURE_H
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 // Outcome of QueryFileTrust and VerifyFileTrust.
 enum TrustOutcome {

@@ -1,8 +1,8 @@
 #include "ui/progress_window.h"
 
-#include <new>
+#include <new>  // placement new only
 
-#include "driver/heap.h"
+#include "base/heap.h"
 #include "resource_ids.h"
 #include "ui/slideshow.h"
 #include "ui/text_field.h"
@@ -13,7 +13,7 @@ ProgressWindow* ProgressWindow::instance_ = nullptr;
 ProgressWindow* ProgressWindow::Instance() {
   if (!instance_) {
     void* storage = AllocateBuffer(sizeof(ProgressWindow));
-    if (!storage) throw std::bad_alloc();
+    if (!storage) return nullptr;
     instance_ = new (storage) ProgressWindow();
   }
   return instance_;

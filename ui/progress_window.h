@@ -3,14 +3,14 @@
 #ifndef VEXO_UI_PROGRESS_WINDOW_H
 #define VEXO_UI_PROGRESS_WINDOW_H
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 class ProgressWindow {
  public:
   static constexpr size_t kTitleChars = 256;
 
-  // The instance, created on first use. Out of memory surfaces as the
-  // allocator's exception.
+  // The instance, created on first use; null when there is no memory
+  // for it.
   static ProgressWindow* Instance();
   // Removes the tray icon and destroys the instance (not the window).
   static void Release();

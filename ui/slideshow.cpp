@@ -1,6 +1,6 @@
 #include "ui/slideshow.h"
 
-#include <cstring>
+#include <string.h>
 #include <new>
 
 Gdiplus::Image* g_slides[kSlideCount] = {};

@@ -3,7 +3,7 @@
 #ifndef VEXO_UI_SLIDESHOW_H
 #define VEXO_UI_SLIDESHOW_H
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 constexpr int kSlideCount = 4;
 constexpr WORD kFirstSlideId = 129;  // resources 129 to 132

@@ -1,6 +1,6 @@
 #include "ui/text_field.h"
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 void CopyToField(char* field, size_t size, const char* text) {
   if (size == 0) return;

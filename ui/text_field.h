@@ -2,7 +2,7 @@
 #ifndef VEXO_UI_TEXT_FIELD_H
 #define VEXO_UI_TEXT_FIELD_H
 
-#include <cstddef>
+#include <stddef.h>
 
 // Copies as many whole characters of the ANSI code page as fit in
 // size - 1 bytes and terminates the field; a double-byte character that

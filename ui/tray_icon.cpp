@@ -1,6 +1,6 @@
 #include "ui/tray_icon.h"
 
-#include <cstring>
+#include <string.h>
 
 #include "resource_ids.h"
 #include "ui/text_field.h"

@@ -2,7 +2,7 @@
 #ifndef VEXO_UI_TRAY_ICON_H
 #define VEXO_UI_TRAY_ICON_H
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 constexpr UINT kTrayIconId = 128;
 constexpr UINT kTrayCallbackMessage = 0x0400 + 100;  // WM_USER + 100

@@ -2,12 +2,12 @@
 // the ANSI code page, terminator included. Results follow the safe-string
 // routines of the SDK: S_OK, STRSAFE_E_INSUFFICIENT_BUFFER (a truncated,
 // terminated text was written) or E_INVALIDARG (nothing was written).
-#ifndef VEXO_DRIVER_BOUNDED_STRING_H
-#define VEXO_DRIVER_BOUNDED_STRING_H
+#ifndef VEXO_BASE_BOUNDED_STRING_H
+#define VEXO_BASE_BOUNDED_STRING_H
 
-#include <cstddef>
+#include <stddef.h>
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 #ifndef STRSAFE_E_INSUFFICIENT_BUFFER
 #define STRSAFE_E_INSUFFICIENT_BUFFER ((HRESULT)0x8007007AL)

@@ -1,7 +1,7 @@
-#include "driver/bounded_string.h"
+#include "base/bounded_string.h"
 
-#include <cstdarg>
-#include <cstdio>
+#include <stdarg.h>
+#include <stdio.h>
 
 namespace {
 
@@ -34,11 +34,11 @@ HRESULT BoundedFormat(char* buffer, size_t size, const char* format, ...) {
   if (!IsValidSize(size)) return E_INVALIDARG;
   va_list args;
   va_start(args, format);
-  int written = vsnprintf(buffer, size, format, args);
+  // The system C runtime's formatter: it writes at most size - 1
+  // characters, terminates only when there is room, and answers -1 when
+  // the output did not fit or could not be formatted.
+  const int written = _vsnprintf(buffer, size - 1, format, args);
   va_end(args);
-  if (written < 0 || static_cast<size_t>(written) >= size) {
-    buffer[size - 1] = '\0';
-    return STRSAFE_E_INSUFFICIENT_BUFFER;
-  }
-  return S_OK;
+  buffer[size - 1] = '\0';
+  return written < 0 ? STRSAFE_E_INSUFFICIENT_BUFFER : S_OK;
 }

@@ -1,11 +1,11 @@
 // The installer's heap buffers. Every allocation can fail and every caller
 // checks; nothing here throws.
-#ifndef VEXO_DRIVER_HEAP_H
-#define VEXO_DRIVER_HEAP_H
+#ifndef VEXO_BASE_HEAP_H
+#define VEXO_BASE_HEAP_H
 
-#include <cstddef>
+#include <stddef.h>
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 // A block of the process heap, or null when there is no memory.
 void* AllocateBuffer(size_t bytes);

@@ -1,9 +1,9 @@
 // Fixed buffer sizes, in characters of the ANSI code page, terminator
 // included.
-#ifndef VEXO_DRIVER_SIZES_H
-#define VEXO_DRIVER_SIZES_H
+#ifndef VEXO_BASE_SIZES_H
+#define VEXO_BASE_SIZES_H
 
-#include <cstddef>
+#include <stddef.h>
 
 constexpr size_t kTextChars = 1024;         // message and status texts, base URLs
 constexpr size_t kShortTextChars = 256;     // format strings, short resource texts

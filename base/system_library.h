@@ -1,8 +1,8 @@
 // Run-time loading of the operating system's own libraries.
-#ifndef VEXO_TRUST_SYSTEM_LIBRARY_H
-#define VEXO_TRUST_SYSTEM_LIBRARY_H
+#ifndef VEXO_BASE_SYSTEM_LIBRARY_H
+#define VEXO_BASE_SYSTEM_LIBRARY_H
 
-#include "driver/platform.h"
+#include "base/platform.h"
 
 // Loads a library of the operating system (a bare file name such as
 // "wintrust.dll") from the system directory only. The installer usually

@@ -1,7 +1,7 @@
-#include "trust/system_library.h"
+#include "base/system_library.h"
 
-#include "driver/bounded_string.h"
-#include "driver/sizes.h"
+#include "base/bounded_string.h"
+#include "base/sizes.h"
 
 #ifndef LOAD_WITH_ALTERED_SEARCH_PATH
 #define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008

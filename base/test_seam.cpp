@@ -1,0 +1,424 @@
+// The test build's seam; see test_seam.h. Nothing here is compiled into
+// the shipped program.
+#include "base/test_seam.h"
+
+#if defined(VEXO_TEST_SEAMS)
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// ---------------------------------------------------------------- counts
+
+struct Counts {
+  LONG heap, allocations, handles, libraries, dcs, gdi, sids, certs, inet;
+};
+Counts g_counts;
+
+constexpr int kMaxModules = 64;
+HMODULE g_modules[kMaxModules];  // loaded by the program and not yet freed
+
+void AddModule(HMODULE module) {
+  ++g_counts.libraries;
+  for (HMODULE& slot : g_modules)
+    if (!slot) {
+      slot = module;
+      return;
+    }
+}
+
+void RemoveModule(HMODULE module) {
+  --g_counts.libraries;
+  for (HMODULE& slot : g_modules)
+    if (slot == module) {
+      slot = nullptr;
+      return;
+    }
+}
+
+char g_missing[512];  // VEXO_MISSING_DLL, lower-cased
+DWORD g_failAllocation;
+
+bool IsMissing(const char* path) {
+  if (!path || !g_missing[0]) return false;
+  const char* name = path;
+  for (const char* p = path; *p; ++p)
+    if (*p == '\\' || *p == '/') name = p + 1;
+  char lower[MAX_PATH] = {};
+  for (int i = 0; name[i] && i < MAX_PATH - 1; ++i) lower[i] = static_cast<char>(tolower(name[i]));
+  for (const char* entry = g_missing; *entry;) {
+    const char* end = strchr(entry, ',');
+    size_t length = end ? static_cast<size_t>(end - entry) : strlen(entry);
+    if (length == strlen(lower) && strncmp(entry, lower, length) == 0) return true;
+    entry += length + (end ? 1 : 0);
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------- counting wrappers
+
+#define REAL(fn) decltype(&fn) Real##fn
+
+REAL(LoadLibraryA);
+HMODULE WINAPI HookLoadLibraryA(LPCSTR name) {
+  if (IsMissing(name)) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  HMODULE module = RealLoadLibraryA(name);
+  if (module) AddModule(module);
+  return module;
+}
+REAL(LoadLibraryExA);
+HMODULE WINAPI HookLoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+  if (IsMissing(name)) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  HMODULE module = RealLoadLibraryExA(name, file, flags);
+  if (module) AddModule(module);
+  return module;
+}
+REAL(FreeLibrary);
+BOOL WINAPI HookFreeLibrary(HMODULE module) {
+  BOOL freed = RealFreeLibrary(module);
+  if (freed) RemoveModule(module);
+  return freed;
+}
+
+REAL(CreateMutexA);
+HANDLE WINAPI HookCreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL owned, LPCSTR name) {
+  HANDLE handle = RealCreateMutexA(attributes, owned, name);
+  if (handle) ++g_counts.handles;
+  return handle;
+}
+REAL(CreateEventA);
+HANDLE WINAPI HookCreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual, BOOL set, LPCSTR name) {
+  HANDLE handle = RealCreateEventA(attributes, manual, set, name);
+  if (handle) ++g_counts.handles;
+  return handle;
+}
+REAL(CreateThread);
+HANDLE WINAPI HookCreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack, LPTHREAD_START_ROUTINE start,
+                               LPVOID parameter, DWORD flags, LPDWORD id) {
+  HANDLE handle = RealCreateThread(attributes, stack, start, parameter, flags, id);
+  if (handle) ++g_counts.handles;
+  return handle;
+}
+REAL(CreateProcessA);
+BOOL WINAPI HookCreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                               LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
+                               LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION information) {
+  BOOL created = RealCreateProcessA(application, commandLine, processAttributes, threadAttributes, inherit, flags,
+                                    environment, directory, startup, information);
+  if (created) g_counts.handles += 2;
+  return created;
+}
+REAL(OpenProcessToken);
+BOOL WINAPI HookOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
+  BOOL opened = RealOpenProcessToken(process, access, token);
+  if (opened) ++g_counts.handles;
+  return opened;
+}
+REAL(CloseHandle);
+BOOL WINAPI HookCloseHandle(HANDLE handle) {
+  BOOL closed = RealCloseHandle(handle);
+  if (closed) --g_counts.handles;
+  return closed;
+}
+
+REAL(GetDC);
+HDC WINAPI HookGetDC(HWND window) {
+  HDC dc = RealGetDC(window);
+  if (dc) ++g_counts.dcs;
+  return dc;
+}
+REAL(ReleaseDC);
+int WINAPI HookReleaseDC(HWND window, HDC dc) {
+  int released = RealReleaseDC(window, dc);
+  if (released) --g_counts.dcs;
+  return released;
+}
+REAL(CreateCompatibleDC);
+HDC WINAPI HookCreateCompatibleDC(HDC dc) {
+  HDC memory = RealCreateCompatibleDC(dc);
+  if (memory) ++g_counts.dcs;
+  return memory;
+}
+REAL(DeleteDC);
+BOOL WINAPI HookDeleteDC(HDC dc) {
+  BOOL deleted = RealDeleteDC(dc);
+  if (deleted) --g_counts.dcs;
+  return deleted;
+}
+REAL(CreateSolidBrush);
+HBRUSH WINAPI HookCreateSolidBrush(COLORREF colour) {
+  HBRUSH brush = RealCreateSolidBrush(colour);
+  if (brush) ++g_counts.gdi;
+  return brush;
+}
+REAL(CreateFontIndirectA);
+HFONT WINAPI HookCreateFontIndirectA(const LOGFONTA* font) {
+  HFONT created = RealCreateFontIndirectA(font);
+  if (created) ++g_counts.gdi;
+  return created;
+}
+REAL(CreateCompatibleBitmap);
+HBITMAP WINAPI HookCreateCompatibleBitmap(HDC dc, int width, int height) {
+  HBITMAP bitmap = RealCreateCompatibleBitmap(dc, width, height);
+  if (bitmap) ++g_counts.gdi;
+  return bitmap;
+}
+REAL(DeleteObject);
+BOOL WINAPI HookDeleteObject(HGDIOBJ object) {
+  BOOL deleted = RealDeleteObject(object);
+  if (deleted) --g_counts.gdi;
+  return deleted;
+}
+
+REAL(AllocateAndInitializeSid);
+BOOL WINAPI HookAllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0, DWORD a1,
+                                         DWORD a2, DWORD a3, DWORD a4, DWORD a5, DWORD a6, DWORD a7, PSID* sid) {
+  BOOL made = RealAllocateAndInitializeSid(authority, count, a0, a1, a2, a3, a4, a5, a6, a7, sid);
+  if (made) ++g_counts.sids;
+  return made;
+}
+REAL(FreeSid);
+PVOID WINAPI HookFreeSid(PSID sid) {
+  --g_counts.sids;
+  return RealFreeSid(sid);
+}
+
+REAL(CertDuplicateCertificateContext);
+PCCERT_CONTEXT WINAPI HookCertDuplicateCertificateContext(PCCERT_CONTEXT context) {
+  PCCERT_CONTEXT copy = RealCertDuplicateCertificateContext(context);
+  if (copy) ++g_counts.certs;
+  return copy;
+}
+REAL(CertFreeCertificateContext);
+BOOL WINAPI HookCertFreeCertificateContext(PCCERT_CONTEXT context) {
+  if (context) --g_counts.certs;
+  return RealCertFreeCertificateContext(context);
+}
+
+REAL(InternetOpenA);
+HINTERNET WINAPI HookInternetOpenA(LPCSTR agent, DWORD access, LPCSTR proxy, LPCSTR bypass, DWORD flags) {
+  HINTERNET session = RealInternetOpenA(agent, access, proxy, bypass, flags);
+  if (session) ++g_counts.inet;
+  return session;
+}
+REAL(InternetOpenUrlA);
+HINTERNET WINAPI HookInternetOpenUrlA(HINTERNET session, LPCSTR url, LPCSTR headers, DWORD length, DWORD flags,
+                                      DWORD_PTR context) {
+  HINTERNET request = RealInternetOpenUrlA(session, url, headers, length, flags, context);
+  if (request) ++g_counts.inet;
+  return request;
+}
+REAL(InternetCloseHandle);
+BOOL WINAPI HookInternetCloseHandle(HINTERNET handle) {
+  BOOL closed = RealInternetCloseHandle(handle);
+  if (closed) --g_counts.inet;
+  return closed;
+}
+
+REAL(GetProcAddress);
+FARPROC WINAPI HookGetProcAddress(HMODULE module, LPCSTR name);
+
+struct Hook {
+  const char* name;
+  void* hook;
+  void** real;
+};
+#define HOOK(fn) {#fn, reinterpret_cast<void*>(&Hook##fn), reinterpret_cast<void**>(&Real##fn)}
+const Hook kHooks[] = {
+    HOOK(LoadLibraryA),       HOOK(LoadLibraryExA),
+    HOOK(FreeLibrary),        HOOK(CreateMutexA),
+    HOOK(CreateEventA),       HOOK(CreateThread),
+    HOOK(CreateProcessA),     HOOK(OpenProcessToken),
+    HOOK(CloseHandle),        HOOK(GetDC),
+    HOOK(ReleaseDC),          HOOK(CreateCompatibleDC),
+    HOOK(DeleteDC),           HOOK(CreateSolidBrush),
+    HOOK(CreateFontIndirectA), HOOK(CreateCompatibleBitmap),
+    HOOK(DeleteObject),       HOOK(AllocateAndInitializeSid),
+    HOOK(FreeSid),            HOOK(CertDuplicateCertificateContext),
+    HOOK(CertFreeCertificateContext), HOOK(InternetOpenA),
+    HOOK(InternetOpenUrlA),   HOOK(InternetCloseHandle),
+    HOOK(GetProcAddress),
+};
+
+// ---------------------------------------------------------------- failing functions
+
+struct Failure {
+  char name[64];
+  DWORD argumentBytes;
+  DWORD error;
+  DWORD result;
+  DWORD nth;  // 0: every call
+  volatile LONG calls;
+};
+constexpr int kMaxFailures = 8;
+Failure g_failures[kMaxFailures];
+int g_failureCount;
+void* g_setLastError;
+
+DWORD ParseNumber(const char* text, char** end) { return strtoul(text, end, 0); }
+
+// "Name@B:error[:result[:nth]]"
+void ParseFailure(char* entry) {
+  if (g_failureCount == kMaxFailures) return;
+  Failure& f = g_failures[g_failureCount];
+  char* at = strchr(entry, '@');
+  if (!at || at - entry >= static_cast<int>(sizeof f.name)) return;
+  memcpy(f.name, entry, at - entry);
+  char* p = at + 1;
+  f.argumentBytes = ParseNumber(p, &p);
+  if (*p++ != ':') return;
+  f.error = ParseNumber(p, &p);
+  if (*p == ':') f.result = ParseNumber(p + 1, &p);
+  if (*p == ':') f.nth = ParseNumber(p + 1, &p);
+  ++g_failureCount;
+}
+
+template <typename T>
+BYTE* Put(BYTE* code, T value) {
+  memcpy(code, &value, sizeof value);
+  return code + sizeof value;
+}
+
+// Machine code that fails the way the entry says, passing other calls on
+// to `target`.
+void* MakeFailingThunk(Failure& f, void* target) {
+  BYTE* block =
+      static_cast<BYTE*>(VirtualAlloc(nullptr, 64, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+  if (!block) return nullptr;
+  void** targetSlot = reinterpret_cast<void**>(block + 56);
+  *targetSlot = target;
+  BYTE* c = block;
+  c = Put<BYTE>(c, 0xFF), c = Put<BYTE>(c, 0x05), c = Put(c, &f.calls);  // inc [calls]
+  if (f.nth) {
+    c = Put<BYTE>(c, 0x81), c = Put<BYTE>(c, 0x3D), c = Put(c, &f.calls), c = Put<DWORD>(c, f.nth);  // cmp
+    c = Put<BYTE>(c, 0x74), c = Put<BYTE>(c, 0x06);                                                // je fail
+    c = Put<BYTE>(c, 0xFF), c = Put<BYTE>(c, 0x25), c = Put(c, targetSlot);                        // jmp [target]
+  }
+  c = Put<BYTE>(c, 0x68), c = Put<DWORD>(c, f.error);               // push error
+  c = Put<BYTE>(c, 0xB8), c = Put(c, g_setLastError);               // mov eax, SetLastError
+  c = Put<BYTE>(c, 0xFF), c = Put<BYTE>(c, 0xD0);                   // call eax
+  c = Put<BYTE>(c, 0xB8), c = Put<DWORD>(c, f.result);              // mov eax, result
+  c = Put<BYTE>(c, 0xC2), c = Put<WORD>(c, static_cast<WORD>(f.argumentBytes));  // ret B
+  return block;
+}
+
+// What the program gets in place of `name`, whose real address is
+// `real`; null to keep the real one.
+void* Replacement(const char* name, void* real) {
+  void* chosen = nullptr;
+  for (const Hook& h : kHooks)
+    if (strcmp(h.name, name) == 0) {
+      *h.real = real;
+      chosen = h.hook;
+    }
+  for (int i = 0; i < g_failureCount; ++i)
+    if (strcmp(g_failures[i].name, name) == 0) return MakeFailingThunk(g_failures[i], chosen ? chosen : real);
+  return chosen;
+}
+
+FARPROC WINAPI HookGetProcAddress(HMODULE module, LPCSTR name) {
+  FARPROC real = RealGetProcAddress(module, name);
+  if (!real || IS_INTRESOURCE(name)) return real;
+  void* replacement = Replacement(name, reinterpret_cast<void*>(real));
+  return replacement ? reinterpret_cast<FARPROC>(replacement) : real;
+}
+
+void PatchImports(HMODULE module) {
+  BYTE* base = reinterpret_cast<BYTE*>(module);
+  IMAGE_NT_HEADERS* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (!imports.VirtualAddress) return;
+  for (IMAGE_IMPORT_DESCRIPTOR* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+       d->Name; ++d) {
+    IMAGE_THUNK_DATA* names =
+        reinterpret_cast<IMAGE_THUNK_DATA*>(base + (d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
+    IMAGE_THUNK_DATA* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+    for (; names->u1.AddressOfData; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      const char* name = reinterpret_cast<const char*>(
+          reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name);
+      void* replacement = Replacement(name, reinterpret_cast<void*>(slots->u1.Function));
+      if (!replacement) continue;
+      DWORD protection = 0;
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
+      slots->u1.Function = reinterpret_cast<DWORD_PTR>(replacement);
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+    }
+  }
+}
+
+DWORD ProcessHandleCount() {
+  typedef BOOL(WINAPI * Fn)(HANDLE, PDWORD);
+  Fn count = reinterpret_cast<Fn>(
+      reinterpret_cast<void (*)()>(RealGetProcAddress(GetModuleHandleA("kernel32.dll"), "GetProcessHandleCount")));
+  DWORD handles = 0;
+  if (count) count(GetCurrentProcess(), &handles);
+  return handles;
+}
+
+DWORD g_processHandlesAtStart;
+
+}  // namespace
+
+void SeamInstall() {
+  RealGetProcAddress = &GetProcAddress;
+  g_setLastError = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetLastError"));
+  char text[1024];
+  if (GetEnvironmentVariableA("VEXO_FAIL_ALLOC", text, sizeof text) - 1 < sizeof text - 1)
+    g_failAllocation = strtoul(text, nullptr, 0);
+  if (GetEnvironmentVariableA("VEXO_MISSING_DLL", g_missing, sizeof g_missing) >= sizeof g_missing) g_missing[0] = 0;
+  for (char* p = g_missing; *p; ++p) *p = static_cast<char>(tolower(*p));
+  if (GetEnvironmentVariableA("VEXO_FAIL", text, sizeof text) - 1 < sizeof text - 1) {
+    for (char* entry = strtok(text, ";"); entry; entry = strtok(nullptr, ";")) ParseFailure(entry);
+  }
+  g_processHandlesAtStart = ProcessHandleCount();
+  PatchImports(GetModuleHandleA(nullptr));
+}
+
+bool SeamFailAllocation() { return ++g_counts.allocations == static_cast<LONG>(g_failAllocation); }
+
+void SeamCountBlock(int delta) { g_counts.heap += delta; }
+
+void SeamReport(DWORD runStatus) {
+  // Taken before the report's own file handle exists.
+  const Counts counts = g_counts;
+  char modules[512] = {};
+  for (HMODULE module : g_modules) {
+    if (!module) continue;
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(module, path, sizeof path);
+    const char* name = strrchr(path, '\\');
+    name = name ? name + 1 : path;
+    if (modules[0]) strncat(modules, ",", sizeof modules - strlen(modules) - 1);
+    strncat(modules, name, sizeof modules - strlen(modules) - 1);
+  }
+  const DWORD processHandles = ProcessHandleCount();
+  const DWORD gdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+
+  char path[MAX_PATH];
+  DWORD length = GetEnvironmentVariableA("VEXO_SEAM_REPORT", path, sizeof path);
+  if (length == 0 || length >= sizeof path) return;
+  char report[1024];
+  _snprintf(report, sizeof report - 1,
+            "status=%lu\r\nheap=%ld\r\nallocations=%ld\r\nhandles=%ld\r\nlibraries=%ld\r\nlibraries_left=%s\r\n"
+            "dcs=%ld\r\ngdi=%ld\r\nsids=%ld\r\ncerts=%ld\r\ninet=%ld\r\nprocess_handles_start=%lu\r\n"
+            "process_handles_end=%lu\r\ngui_gdi_objects=%lu\r\n",
+            runStatus, counts.heap, counts.allocations, counts.handles, counts.libraries, modules, counts.dcs,
+            counts.gdi, counts.sids, counts.certs, counts.inet, g_processHandlesAtStart, processHandles, gdiObjects);
+  report[sizeof report - 1] = 0;
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, report, static_cast<DWORD>(strlen(report)), &written, nullptr);
+  RealCloseHandle ? RealCloseHandle(file) : CloseHandle(file);
+}
+
+#endif

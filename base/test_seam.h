@@ -1,0 +1,37 @@
+// The test build's seam (CMake option VEXO_TEST_SEAMS; the shipped build
+// compiles none of it). Chosen through the environment at start-up:
+//
+//   VEXO_FAIL_ALLOC=N            the N-th heap allocation of the program fails
+//   VEXO_FAIL=Name@B:error[:result[:nth]]
+//                                the platform function Name (B bytes of
+//                                arguments, as the linker decorates it) sets
+//                                the last error and returns result (default
+//                                0), on every call or only on the nth;
+//                                imported functions and those looked up at
+//                                run time alike. Several entries: ';'.
+//   VEXO_MISSING_DLL=a.dll,b.dll libraries that cannot be loaded (error 126)
+//   VEXO_SEAM_REPORT=path        written at the end of the run: what is still
+//                                outstanding, one "name=value" per line
+//
+// Outstanding counts: heap blocks, kernel handles the program opened,
+// loaded libraries (with their names), device contexts, GDI objects, SIDs,
+// certificate copies and Internet handles, and the system's own process
+// handle and GDI object counts for comparison.
+#ifndef VEXO_BASE_TEST_SEAM_H
+#define VEXO_BASE_TEST_SEAM_H
+
+#if defined(VEXO_TEST_SEAMS)
+
+#include "base/platform.h"
+
+// Reads the environment and patches the program's import table.
+void SeamInstall();
+// Writes the report, if one was asked for.
+void SeamReport(DWORD runStatus);
+// The heap module's hooks: whether this allocation is to fail, and the
+// count of blocks handed out and given back.
+bool SeamFailAllocation();
+void SeamCountBlock(int delta);
+
+#endif
+#endif
