@@ -14,13 +14,9 @@ namespace {
 // they came together with AddDllDirectory, which is how a program tells
 // whether it may use them. Older systems refuse the flags.
 bool HasLibrarySearchFlags() {
-  // kernel32 is mapped into every process and listed among the known
-  // DLLs, so this load cannot be redirected.
-  HMODULE kernel32 = LoadLibraryA("kernel32.dll");
-  if (!kernel32) return false;
-  bool present = GetProcAddress(kernel32, "AddDllDirectory") != nullptr;
-  FreeLibrary(kernel32);
-  return present;
+  // kernel32 is mapped into every process: looked up, not loaded.
+  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+  return kernel32 && GetProcAddress(kernel32, "AddDllDirectory") != nullptr;
 }
 
 }  // namespace

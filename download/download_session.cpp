@@ -3,6 +3,7 @@
 #include "download/bind_status_callback.h"
 #include "base/bounded_string.h"
 #include "base/heap.h"
+#include "base/platform_libraries.h"
 #include "base/sizes.h"
 
 namespace {
@@ -49,15 +50,21 @@ DWORD CanonicalizeUrl(const char* composed, DWORD composedSize, char** canonical
   char* buffer = AllocateChars(length);
   if (buffer == nullptr) return ERROR_OUTOFMEMORY;
 
+  // Without WinINet the canonicaliser fails as a call would: with the
+  // reason the library could not be had.
+  const WinInetEntries* wininet = WinInet();
   DWORD error = 0;
-  if (!InternetCanonicalizeUrlA(composed, buffer, &length, 0)) error = LastErrorOfFailure();
+  if (!wininet)
+    error = LastErrorOfFailure();
+  else if (!wininet->InternetCanonicalizeUrlA(composed, buffer, &length, 0))
+    error = LastErrorOfFailure();
   if (error == ERROR_INSUFFICIENT_BUFFER) {
     // length now holds the size the canonical form needs; one retry only.
     FreeBuffer(buffer);
     buffer = AllocateChars(length);
     if (buffer == nullptr) return ERROR_OUTOFMEMORY;
     error = 0;
-    if (!InternetCanonicalizeUrlA(composed, buffer, &length, 0)) error = LastErrorOfFailure();
+    if (!wininet->InternetCanonicalizeUrlA(composed, buffer, &length, 0)) error = LastErrorOfFailure();
   }
   if (error != 0) {
     FreeBuffer(buffer);
@@ -68,10 +75,14 @@ DWORD CanonicalizeUrl(const char* composed, DWORD composedSize, char** canonical
 }
 
 HRESULT DownloadPackage(const char* url, char* cacheFile, ProgressWindow* window) {
+  const UrlMonEntries* urlmon = UrlMon();
+  if (!urlmon) return HRESULT_FROM_WIN32(LastErrorOfFailure());
   if (window == nullptr)
-    return URLDownloadToCacheFileA(nullptr, url, cacheFile, static_cast<DWORD>(kPathChars), 0, nullptr);
+    return urlmon->URLDownloadToCacheFileA(nullptr, url, cacheFile, static_cast<DWORD>(kPathChars), 0, nullptr);
   CDownloadBindStatusCallback callback(window);
-  return URLDownloadToCacheFileA(nullptr, url, cacheFile, static_cast<DWORD>(kPathChars), 0, &callback);
+  return urlmon->URLDownloadToCacheFileA(nullptr, url, cacheFile, static_cast<DWORD>(kPathChars), 0, &callback);
 }
 
-void RemoveCachedPackage(const char* url) { DeleteUrlCacheEntryA(url); }
+void RemoveCachedPackage(const char* url) {
+  if (const WinInetEntries* wininet = WinInet()) wininet->DeleteUrlCacheEntryA(url);
+}

@@ -6,6 +6,7 @@
 #include "base/bounded_string.h"
 #include "base/command_line.h"
 #include "base/heap.h"
+#include "base/platform_libraries.h"
 #include "driver/message_boxes.h"
 #include "driver/package_launch.h"
 #include "driver/prerequisites.h"
@@ -20,8 +21,6 @@ HINSTANCE g_instance = nullptr;
 char g_caption[kCaptionChars] = {};
 
 namespace {
-
-ULONG_PTR g_gdiplusToken = 0;
 
 // Planned restart for an installation, as the shutdown reason says.
 constexpr DWORD kRestartReason = 0x84040002;  // PLANNED | CLEAN_UI | APPLICATION | INSTALLATION
@@ -100,8 +99,8 @@ class InstallRun {
 };
 
 void InstallRun::StartUp() {
-  Gdiplus::GdiplusStartupInput gdiplusInput;
-  Gdiplus::GdiplusStartup(&g_gdiplusToken, &gdiplusInput, nullptr);
+  // Before anything else is loaded: nothing from the program's folder.
+  RestrictLibrarySearch();
 
   LoadStringA(instance_, IDS_PACKAGE_BASE_URL, packageBaseUrl_, sizeof packageBaseUrl_);
   LoadStringA(instance_, IDS_PACKAGE_FILE_NAME, packageFileName_, sizeof packageFileName_);
@@ -246,6 +245,7 @@ DWORD InstallRun::Cleanup() {
     CloseHandle(mutex_);
     mutex_ = nullptr;
   }
+  ReleasePlatformLibraries();
   if (restartRequired_) {
     LoadStringA(instance_, IDS_RESTART_PROMPT, statusText_, sizeof statusText_);
     if (MessageBoxA(nullptr, statusText_, g_caption, MB_YESNO | MB_ICONQUESTION) == IDYES) {

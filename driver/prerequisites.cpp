@@ -1,5 +1,7 @@
 #include "driver/prerequisites.h"
 
+#include "base/platform_libraries.h"
+
 const char kSetupMutexName[] = "Global\\_MSISETUP_{448B91C6-AEEF-4256-8DBB-C153FA377FEE}";
 
 namespace {
@@ -29,11 +31,14 @@ bool IsOsVersionAtLeast(DWORD major, DWORD minor, WORD servicePackMajor) {
   request.dwMinorVersion = minor;
   request.wServicePackMajor = servicePackMajor;
 
+  // Systems without the version functions are older than any we support.
+  const VersionEntries* version = VersionFunctions();
+  if (!version) return false;
   ULONGLONG mask = 0;
-  mask = VerSetConditionMask(mask, VER_MAJORVERSION, VER_GREATER_EQUAL);
-  mask = VerSetConditionMask(mask, VER_MINORVERSION, VER_GREATER_EQUAL);
-  mask = VerSetConditionMask(mask, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
-  return VerifyVersionInfoA(&request, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, mask) != 0;
+  mask = version->VerSetConditionMask(mask, VER_MAJORVERSION, VER_GREATER_EQUAL);
+  mask = version->VerSetConditionMask(mask, VER_MINORVERSION, VER_GREATER_EQUAL);
+  mask = version->VerSetConditionMask(mask, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
+  return version->VerifyVersionInfoA(&request, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, mask) != 0;
 }
 
 bool IsSupportedOs() {

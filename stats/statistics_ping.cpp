@@ -4,6 +4,7 @@
 #include "base/bounded_string.h"
 #include "driver/build_config.h"
 #include "base/heap.h"
+#include "base/platform_libraries.h"
 #include "base/sizes.h"
 #include "stats/mac_id.h"
 #include "stats/os_name.h"
@@ -26,12 +27,14 @@ const char* EventName(int event) {
 
 // Sends the GET and closes what it opened; nothing is read from the answer.
 bool RequestUrl(const char* url) {
-  HINTERNET session = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  const WinInetEntries* wininet = WinInet();
+  if (wininet == nullptr) return false;
+  HINTERNET session = wininet->InternetOpenA(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   if (session == nullptr) return false;
-  HINTERNET request = InternetOpenUrlA(session, url, nullptr, 0, 0, 0);
+  HINTERNET request = wininet->InternetOpenUrlA(session, url, nullptr, 0, 0, 0);
   const bool answered = request != nullptr;
-  if (request != nullptr) InternetCloseHandle(request);
-  InternetCloseHandle(session);
+  if (request != nullptr) wininet->InternetCloseHandle(request);
+  wininet->InternetCloseHandle(session);
   return answered;
 }
 

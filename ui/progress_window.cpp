@@ -3,6 +3,7 @@
 #include <new>  // placement new only
 
 #include "base/heap.h"
+#include "base/platform_libraries.h"
 #include "resource_ids.h"
 #include "ui/slideshow.h"
 #include "ui/text_field.h"
@@ -59,14 +60,16 @@ LRESULT PassOn(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 void LoadSlides(HINSTANCE module) {
   // Once per process: a later window reuses what is already decoded.
   for (int i = 0; i < kSlideCount; ++i)
-    if (!g_slides[i]) LoadImageResource(module, static_cast<WORD>(kFirstSlideId + i), kSlideType, &g_slides[i]);
+    if (!g_slides[i].present)
+      g_slides[i].present =
+          LoadImageResource(module, static_cast<WORD>(kFirstSlideId + i), kSlideType, &g_slides[i].image);
 }
 
 }  // namespace
 
 bool ProgressWindow::Create(HINSTANCE module, HWND parent, const char* title) {
   INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&controls);
+  if (const ComCtlEntries* comctl = ComCtl()) comctl->InitCommonControlsEx(&controls);
   parent_ = parent;
   module_ = module;
   CopyToField(title_, title);

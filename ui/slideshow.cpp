@@ -1,12 +1,13 @@
 #include "ui/slideshow.h"
 
 #include <string.h>
-#include <new>
 
-Gdiplus::Image* g_slides[kSlideCount] = {};
+#include "base/platform_libraries.h"
+
+Slide g_slides[kSlideCount] = {};
 int g_slideCounter = 0;
 
-bool LoadImageResource(HINSTANCE module, WORD id, LPCSTR type, Gdiplus::Image** image) {
+bool LoadImageResource(HINSTANCE module, WORD id, LPCSTR type, Gdiplus::GpImage** image) {
   HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(id), type);
   if (!resource) return false;
   DWORD size = SizeofResource(module, resource);
@@ -28,15 +29,16 @@ bool LoadImageResource(HINSTANCE module, WORD id, LPCSTR type, Gdiplus::Image** 
   }
 
   // The image reads the stream, and so the block, for as long as it lives.
-  void* storage = Gdiplus::DllExports::GdipAlloc(sizeof(Gdiplus::Image));
-  Gdiplus::Image* loaded = storage ? ::new (storage) Gdiplus::Image(stream, FALSE) : nullptr;
-  bool decoded = loaded && loaded->GetLastStatus() == Gdiplus::Ok;
+  // Without GDI+ nothing can be decoded: the slide is there, but empty.
+  Gdiplus::GpImage* loaded = nullptr;
+  const GdiPlusEntries* gdiplus = GdiPlus();
+  if (gdiplus && gdiplus->GdipLoadImageFromStream(stream, &loaded) != Gdiplus::Ok) loaded = nullptr;
 
   GlobalUnlock(block);
   stream->Release();
   FreeResource(data);
   // Nothing holds the block unless a picture was decoded from it.
-  if (!decoded) GlobalFree(block);
+  if (!loaded) GlobalFree(block);
   *image = loaded;
   return true;
 }
@@ -57,14 +59,20 @@ void PaintSlide(HWND window, int slide) {
     HBRUSH background = CreateSolidBrush(kBackgroundColour);
     if (background) FillRect(memory, &client, background);
 
-    Gdiplus::Image* image = slide >= 0 && slide < kSlideCount ? g_slides[slide] : nullptr;
-    if (image) {
-      Gdiplus::Graphics graphics(memory);
-      const UINT imageHeight = image->GetHeight();
-      const UINT imageWidth = image->GetWidth();
-      graphics.DrawImage(image, 0, 0, static_cast<INT>(imageWidth), static_cast<INT>(imageHeight));
-      BitBlt(dc, client.left, client.top, width, height, memory, 0, 0, SRCCOPY);
+    // A slide that is there but holds no picture shows the background.
+    const Slide* shown = slide >= 0 && slide < kSlideCount && g_slides[slide].present ? &g_slides[slide] : nullptr;
+    const GdiPlusEntries* gdiplus = shown && shown->image ? GdiPlus() : nullptr;
+    Gdiplus::GpGraphics* graphics = nullptr;
+    if (gdiplus && gdiplus->GdipCreateFromHDC(memory, &graphics) == Gdiplus::Ok) {
+      UINT imageHeight = 0;
+      UINT imageWidth = 0;
+      if (gdiplus->GdipGetImageHeight(shown->image, &imageHeight) != Gdiplus::Ok) imageHeight = 0;
+      if (gdiplus->GdipGetImageWidth(shown->image, &imageWidth) != Gdiplus::Ok) imageWidth = 0;
+      gdiplus->GdipDrawImageRectI(graphics, shown->image, 0, 0, static_cast<INT>(imageWidth),
+                                  static_cast<INT>(imageHeight));
+      gdiplus->GdipDeleteGraphics(graphics);
     }
+    if (shown) BitBlt(dc, client.left, client.top, width, height, memory, 0, 0, SRCCOPY);
 
     // The dialog does not clip its children: they repaint over the banner.
     SendMessageA(window, WM_SETREDRAW, TRUE, 0);

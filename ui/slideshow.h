@@ -15,20 +15,25 @@ constexpr UINT kRotationMs = 5000;
 constexpr UINT kOneShotMs = 10;
 constexpr COLORREF kBackgroundColour = 0x00F0F0F0;
 
-// The decoded slides (null where one failed to load) and the rotation
-// count; the slide shown is the counter modulo 4. The images live until
-// the process ends.
-extern Gdiplus::Image* g_slides[kSlideCount];
+// One entry of the slide table: present once its resource was read, with
+// the decoded picture, or null when it could not be decoded.
+struct Slide {
+  bool present;
+  Gdiplus::GpImage* image;
+};
+
+// The slides and the rotation count; the slide shown is the counter
+// modulo 4. The images live until the process ends.
+extern Slide g_slides[kSlideCount];
 extern int g_slideCounter;
 
 // Loads resource id of type into a new image. False, with image
 // unchanged, when the resource is missing or its bytes can't be put in a
-// stream; true otherwise, also when the data does not decode (the image
-// then holds no picture) or the image object could not be allocated
-// (image is then null).
-bool LoadImageResource(HINSTANCE module, WORD id, LPCSTR type, Gdiplus::Image** image);
+// stream; true otherwise, also when the data does not decode or GDI+ is
+// not there (image is then null).
+bool LoadImageResource(HINSTANCE module, WORD id, LPCSTR type, Gdiplus::GpImage** image);
 // Composes slide over the whole client area off-screen and copies it to
-// the window in one go; a null slide copies nothing.
+// the window in one go; a slide that is not present copies nothing.
 void PaintSlide(HWND window, int slide);
 // Timer 101 shows the first slide and starts the rotation, 100 advances
 // it, 102 repaints the current one once.

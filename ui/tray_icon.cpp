@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "base/platform_libraries.h"
 #include "resource_ids.h"
 #include "ui/text_field.h"
 
@@ -9,6 +10,16 @@ static_assert(sizeof(void*) != 4 || sizeof(NOTIFYICONDATAA) == kTrayRecordBytes,
               "the record is the full form the shell expects");
 
 NOTIFYICONDATAA g_trayIcon;
+
+namespace {
+
+// Without the shell library there is no notification area to talk to.
+BOOL NotifyShell(DWORD message) {
+  const ShellEntries* shell = Shell();
+  return shell && shell->Shell_NotifyIconA(message, &g_trayIcon);
+}
+
+}  // namespace
 
 void ZeroTrayIcon() { memset(&g_trayIcon, 0, sizeof g_trayIcon); }
 
@@ -20,7 +31,7 @@ bool AddTrayIcon(HWND window, HINSTANCE module, const char* tip) {
   g_trayIcon.uCallbackMessage = kTrayCallbackMessage;
   g_trayIcon.hIcon = LoadIconA(module, MAKEINTRESOURCEA(IDI_SETUP));
   CopyToField(g_trayIcon.szTip, tip);
-  return Shell_NotifyIconA(NIM_ADD, &g_trayIcon) != FALSE;
+  return NotifyShell(NIM_ADD) != FALSE;
 }
 
 BOOL ShowTrayBalloon(const char* text, const char* title, DWORD infoFlags, UINT timeoutMs) {
@@ -30,7 +41,7 @@ BOOL ShowTrayBalloon(const char* text, const char* title, DWORD infoFlags, UINT 
   g_trayIcon.dwInfoFlags = infoFlags;
   CopyToField(g_trayIcon.szInfo, text);
   CopyToField(g_trayIcon.szInfoTitle, title);
-  return Shell_NotifyIconA(NIM_MODIFY, &g_trayIcon);
+  return NotifyShell(NIM_MODIFY);
 }
 
 void RemoveTrayIcon() {
@@ -38,5 +49,5 @@ void RemoveTrayIcon() {
   // could only refuse it, so it is not asked. This keeps the silent modes,
   // where the controller is still released, off the notification area.
   if (!g_trayIcon.hWnd) return;
-  Shell_NotifyIconA(NIM_DELETE, &g_trayIcon);
+  NotifyShell(NIM_DELETE);
 }

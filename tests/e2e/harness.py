@@ -32,8 +32,8 @@ TOOLCHAIN = os.path.join(REPO, "cmake", "mingw-i686.cmake")
 CC = "i686-w64-mingw32-gcc"
 
 # Ports are compiled into the installer builds, so they are fixed.
-PACKAGE_PORT = 48081
-STATS_PORT = 48082
+PACKAGE_PORT = int(os.environ.get("VEXO_E2E_PORT", "48081"))
+STATS_PORT = PACKAGE_PORT + 1
 
 # Windows side of the tests.
 BIN_DIR = r"C:\vexo_e2e_bin"      # helpers and installer builds
