@@ -22,16 +22,18 @@ namespace {
 int g_passed = 0;
 int g_failed = 0;
 
-// A text as a failure line shows it: bytes outside printable ASCII as \xNN.
+// A text as a failure line shows it: bytes outside printable ASCII as \xNN,
+// cut after about 60 bytes.
 const char* Shown(const char* text) {
-  static char slots[4][1300];
+  static char slots[4][80];
   static int next = 0;
   char* out = slots[next++ % 4];
   if (!text) return "(null)";
   size_t n = 0;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p && n < 1280; ++p)
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  for (; *p && n < 60; ++p)
     n += (*p >= 0x20 && *p < 0x7F) ? sprintf(out + n, "%c", *p) : sprintf(out + n, "\\x%02X", *p);
-  out[n] = '\0';
+  strcpy(out + n, *p ? "..." : "");
   return out;
 }
 
