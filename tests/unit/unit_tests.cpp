@@ -23,27 +23,22 @@ int g_passed = 0;
 int g_failed = 0;
 
 // A text as a failure line shows it: bytes outside printable ASCII as \xNN,
-// cut after about 60 bytes.
+// cut after about 60 characters.
 const char* Shown(const char* text) {
   static char slots[4][80];
   static int next = 0;
   char* out = slots[next++ % 4];
-  if (!text) return "(null)";
-  size_t n = 0;
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-  for (; *p && n < 60; ++p)
-    n += (*p >= 0x20 && *p < 0x7F) ? sprintf(out + n, "%c", *p) : sprintf(out + n, "\\x%02X", *p);
+  int n = 0;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text ? text : "(null)");
+  for (; *p && n < 60; ++p) n += sprintf(out + n, *p >= 0x20 && *p < 0x7F ? "%c" : "\\x%02X", *p);
   strcpy(out + n, *p ? "..." : "");
   return out;
 }
 
 // Counts a row; a failing one is printed with what was seen.
 void Row(bool ok, const char* table, const char* row, const char* seen, ...) {
-  if (ok) {
-    ++g_passed;
-    return;
-  }
-  ++g_failed;
+  ++(ok ? g_passed : g_failed);
+  if (ok) return;
   printf("FAIL %s / %s: ", table, row);
   va_list args;
   va_start(args, seen);
@@ -52,23 +47,17 @@ void Row(bool ok, const char* table, const char* row, const char* seen, ...) {
   printf("\n");
 }
 
-// Writable copy of a row's text (the scanner takes char*); null stays null.
-char* Writable(char (&buffer)[64], const char* text) {
-  if (!text) return nullptr;
-  strcpy(buffer, text);
-  return buffer;
-}
-
-struct TokenRow {
-  const char* name;
-  const char* text;
-  DWORD status;
-  int start, last;  // offsets in the text
-  bool quoted;
+// The scanner takes char*: a writable copy of the row's text (null stays null).
+struct Text {
+  char bytes[64];
+  char* p;
+  explicit Text(const char* text) : p(text ? strcpy(bytes, text) : nullptr) {}
 };
+
+// Offsets of the token's first and last character in the text.
+struct TokenRow { const char* name; const char* text; DWORD status; int start, last; bool quoted; };
 const TokenRow kTokens[] = {
     {"null text", nullptr, 259, 0, 0, false},
-    {"empty", "", 259, 0, 0, false},
     {"blanks and tabs only", " \t ", 259, 0, 0, false},
     {"one word", "abc", 0, 0, 2, false},
     {"blanks and a tab before", "  \tabc def", 0, 3, 5, false},
@@ -84,32 +73,24 @@ const TokenRow kTokens[] = {
 
 void TokenTable() {
   for (const TokenRow& r : kTokens) {
-    char buffer[64];
-    char* text = Writable(buffer, r.text);
-    char sentinel = 0;
-    char* start = &sentinel;
-    char* last = &sentinel;
+    Text text(r.text);
+    char untouched = 0;
+    char* start = &untouched;
+    char* last = &untouched;
     bool quoted = !r.quoted;
-    const DWORD status = NextCommandLineToken(text, &start, &last, &quoted);
-    if (r.status != 0) {
-      Row(status == r.status && start == &sentinel && last == &sentinel, "token", r.name,
-          "status %lu, out values %s", status, start == &sentinel ? "untouched" : "written");
-      continue;
-    }
-    const int s = status == 0 ? static_cast<int>(start - text) : -1;
-    const int l = status == 0 ? static_cast<int>(last - text) : -1;
-    Row(status == 0 && s == r.start && l == r.last && quoted == r.quoted, "token", r.name,
-        "status %lu, start %d, last %d, quoted %d", status, s, l, quoted);
+    const DWORD status = NextCommandLineToken(text.p, &start, &last, &quoted);
+    const int s = start == &untouched ? -1 : static_cast<int>(start - text.p);
+    const int l = last == &untouched ? -1 : static_cast<int>(last - text.p);
+    // On 259 nothing is written.
+    const bool ok = r.status ? status == r.status && s == -1 && l == -1
+                             : status == 0 && s == r.start && l == r.last && quoted == r.quoted;
+    Row(ok, "token", r.name, "status %lu, start %d, last %d, quoted %d", status, s, l, quoted);
   }
 }
 
-// The rest after the first token (-1: none) and ParseAdminOption's answer.
-struct RestRow {
-  const char* name;
-  const char* text;
-  int rest;
-  DWORD admin;
-};
+// Where the rest starts after the first token (-1: no token), and
+// ParseAdminOption's answer.
+struct RestRow { const char* name; const char* text; int rest; DWORD admin; };
 const RestRow kRests[] = {
     {"null", nullptr, -1, 160},
     {"empty", "", -1, 160},
@@ -130,128 +111,97 @@ const RestRow kRests[] = {
 
 void RestTable() {
   for (const RestRow& r : kRests) {
-    char buffer[64];
-    char* text = Writable(buffer, r.text);
-    char* rest = AfterFirstCommandLineToken(text);
-    const int offset = rest ? static_cast<int>(rest - text) : -1;
+    Text text(r.text);
+    char* rest = AfterFirstCommandLineToken(text.p);
+    const int offset = rest ? static_cast<int>(rest - text.p) : -1;
     Row(offset == r.rest, "rest after the option", r.name, "offset %d", offset);
-    text = Writable(buffer, r.text);
-    const DWORD admin = ParseAdminOption(text);
+    const DWORD admin = ParseAdminOption(Text(r.text).p);
     Row(admin == r.admin, "admin option", r.name, "%lu", admin);
   }
 }
 
+// kFormat's source is the format, given the argument "xy"; after null: the
+// buffer is untouched.
 enum BoundedOp { kCopy, kAppend, kFormat };
-const HRESULT kTruncated = STRSAFE_E_INSUFFICIENT_BUFFER;
-struct BoundedRow {
-  const char* name;
-  BoundedOp op;
-  const char* before;
-  size_t size;
-  const char* source;  // the format of kFormat, given the argument "xy"
-  HRESULT result;
-  const char* after;  // null: the buffer is untouched
-};
+const HRESULT kCut = STRSAFE_E_INSUFFICIENT_BUFFER;
+struct BoundedRow { const char* name; BoundedOp op; const char* before; size_t size; const char* source; HRESULT result; const char* after; };
 const BoundedRow kBounded[] = {
     {"copy fills size-1", kCopy, "", 4, "abc", S_OK, "abc"},
-    {"copy one too long", kCopy, "", 3, "abc", kTruncated, "ab"},
-    {"copy into size 1", kCopy, "zz", 1, "abc", kTruncated, ""},
+    {"copy one too long", kCopy, "", 3, "abc", kCut, "ab"},
+    {"copy into size 1", kCopy, "zz", 1, "abc", kCut, ""},
     {"copy size 0", kCopy, "zz", 0, "abc", E_INVALIDARG, nullptr},
     {"copy size 0x80000000", kCopy, "zz", 0x80000000u, "abc", E_INVALIDARG, nullptr},
     {"append fills size-1", kAppend, "abc", 6, "de", S_OK, "abcde"},
-    {"append one too long", kAppend, "abc", 5, "de", kTruncated, "abcd"},
-    {"append to a full buffer", kAppend, "abc", 4, "d", kTruncated, "abc"},
+    {"append one too long", kAppend, "abc", 5, "de", kCut, "abcd"},
+    {"append to a full buffer", kAppend, "abc", 4, "d", kCut, "abc"},
     {"append nothing to a full buffer", kAppend, "abc", 4, "", S_OK, "abc"},
     {"append to an empty buffer", kAppend, "", 3, "de", S_OK, "de"},
     {"append target without terminator", kAppend, "abcd", 4, "e", E_INVALIDARG, nullptr},
     {"append size 0", kAppend, "ab", 0, "c", E_INVALIDARG, nullptr},
     {"append size 0xFFFFFFFF", kAppend, "ab", 0xFFFFFFFFu, "c", E_INVALIDARG, nullptr},
     {"format fills size-1", kFormat, "", 5, "<%s>", S_OK, "<xy>"},
-    {"format one too long", kFormat, "", 4, "<%s>", kTruncated, "<xy"},
-    {"format into size 1", kFormat, "zz", 1, "<%s>", kTruncated, ""},
+    {"format one too long", kFormat, "", 4, "<%s>", kCut, "<xy"},
+    {"format into size 1", kFormat, "zz", 1, "<%s>", kCut, ""},
     {"format size 0", kFormat, "zz", 0, "<%s>", E_INVALIDARG, nullptr},
     {"format size 0x80000000", kFormat, "zz", 0x80000000u, "<%s>", E_INVALIDARG, nullptr},
 };
 
 void BoundedTable() {
   for (const BoundedRow& r : kBounded) {
-    char buffer[16];
+    char buffer[16], initial[16];
     memset(buffer, '#', sizeof buffer);
-    memcpy(buffer, r.before, strlen(r.before) + 1);
-    char initial[16];
+    strcpy(buffer, r.before);
     memcpy(initial, buffer, sizeof buffer);
-    HRESULT result = r.op == kCopy     ? BoundedCopy(buffer, r.size, r.source)
-                     : r.op == kAppend ? BoundedAppend(buffer, r.size, r.source)
-                                       : BoundedFormat(buffer, r.size, r.source, "xy");
-    // Nothing past the size is ever written; an invalid call writes nothing.
-    const size_t kept = r.after && r.size < sizeof buffer ? r.size : r.after ? sizeof buffer : 0;
-    bool ok = result == r.result && memcmp(buffer + kept, initial + kept, sizeof buffer - kept) == 0;
-    if (r.after) ok = ok && memchr(buffer, 0, sizeof buffer) && strcmp(buffer, r.after) == 0;
+    const HRESULT result = r.op == kCopy     ? BoundedCopy(buffer, r.size, r.source)
+                           : r.op == kAppend ? BoundedAppend(buffer, r.size, r.source)
+                                             : BoundedFormat(buffer, r.size, r.source, "xy");
+    // Nothing past the size is written, nothing at all by an invalid call.
+    const size_t kept = !r.after ? 0 : r.size < sizeof buffer ? r.size : sizeof buffer;
+    const bool terminated = memchr(buffer, 0, sizeof buffer) != nullptr;
+    const bool ok = result == r.result && memcmp(buffer + kept, initial + kept, sizeof buffer - kept) == 0 &&
+                    (!r.after || (terminated && strcmp(buffer, r.after) == 0));
     Row(ok, "bounded", r.name, "result 0x%08lX, buffer \"%s\"", static_cast<unsigned long>(result),
-        Shown(memchr(buffer, 0, sizeof buffer) ? buffer : "(no terminator)"));
+        terminated ? Shown(buffer) : "(no terminator)");
   }
 }
 
-// Texts built of one piece repeated.
-struct Repeated {
-  const char* piece;
-  int count;
-};
-void Build(char* out, Repeated r) {
-  out[0] = '\0';
-  for (int i = 0; i < r.count; ++i) strcat(out, r.piece);
-}
-
-// One read into a buffer of readSize, then a load into a new buffer.
-struct PropertyRow {
-  const char* name;
-  const char* property;
-  DWORD readSize;
-  DWORD readStatus;
-  DWORD sizeAfter;  // 0: not looked at
-  DWORD loadStatus;
-  Repeated value;
-};
+// One read into a buffer of readSize (sizeAfter 0: not looked at), then a
+// load into a buffer of its own; the value is piece repeated count times.
+struct PropertyRow { const char* name; const char* property; DWORD readSize, readStatus, sizeAfter, loadStatus; const char* piece; int count; };
 const PropertyRow kProperties[] = {
-    {"300 ANSI characters", "LONG300", 256, 234, 301, 0, {"a", 300}},
-    {"300 ANSI characters into 301", "LONG300", 301, 0, 301, 0, {"a", 300}},
-    {"exactly 255 characters", "EXACT255", 256, 0, 256, 0, {"a", 255}},
-    {"255 characters into 255", "EXACT255", 255, 234, 256, 0, {"a", 255}},
-    {"128 Chinese characters (257 bytes)", "CHINESE128", 256, 234, 257, 0, {"\xD6\xD0", 128}},
-    {"128 Chinese characters into 257", "CHINESE128", 257, 0, 257, 0, {"\xD6\xD0", 128}},
-    {"empty resource", "EMPTY", 1, 0, 1, 0, {"", 0}},
-    {"empty resource into size 0", "EMPTY", 0, 234, 1, 0, {"", 0}},
-    {"missing", "NOSUCH", 256, 1814, 0, 1814, {"", 0}},
+    {"300 ANSI characters", "LONG300", 256, 234, 301, 0, "a", 300},
+    {"300 ANSI characters into 301", "LONG300", 301, 0, 301, 0, "a", 300},
+    {"exactly 255 characters", "EXACT255", 256, 0, 256, 0, "a", 255},
+    {"255 characters into 255", "EXACT255", 255, 234, 256, 0, "a", 255},
+    {"128 Chinese characters (257 bytes)", "CHINESE128", 256, 234, 257, 0, "\xD6\xD0", 128},
+    {"128 Chinese characters into 257", "CHINESE128", 257, 0, 257, 0, "\xD6\xD0", 128},
+    {"empty resource", "EMPTY", 1, 0, 1, 0, "", 0},
+    {"empty resource into size 0", "EMPTY", 0, 234, 1, 0, "", 0},
+    {"missing", "NOSUCH", 256, 1814, 0, 1814, "", 0},
 };
 
 void PropertyTable() {
-  HINSTANCE self = GetModuleHandleA(nullptr);
-  static char expected[600];
-  static char buffer[600];
+  static char expected[600], buffer[600];
   for (const PropertyRow& r : kProperties) {
-    Build(expected, r.value);
+    expected[0] = '\0';
+    for (int i = 0; i < r.count; ++i) strcat(expected, r.piece);
     memset(buffer, '#', sizeof buffer);
     DWORD size = r.readSize;
-    const DWORD read = ReadResourceProperty(self, MAKEINTRESOURCEA(40), r.property, buffer, &size);
-    bool ok = read == r.readStatus && (r.sizeAfter == 0 || size == r.sizeAfter) && buffer[r.readSize] == '#';
-    if (read == 0) ok = ok && strcmp(buffer, expected) == 0;
-    Row(ok, "property read", r.name, "status %lu, size %lu, text \"%s\"", read, size,
-        read == 0 ? Shown(buffer) : "");
+    const DWORD read = ReadResourceProperty(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(40), r.property, buffer, &size);
+    bool ok = read == r.readStatus && (!r.sizeAfter || size == r.sizeAfter) && buffer[r.readSize] == '#' &&
+              (read != 0 || strcmp(buffer, expected) == 0);
+    Row(ok, "property read", r.name, "status %lu, size %lu, \"%s\"", read, size, read ? "" : Shown(buffer));
 
+    // The buffer is the caller's after every status but 14.
     char* value = nullptr;
-    const DWORD load = LoadResourceProperty(self, r.property, &value, 0);
-    ok = load == r.loadStatus && value != nullptr && (load != 0 || strcmp(value, expected) == 0);
-    Row(ok, "property load", r.name, "status %lu, text \"%s\"", load, load == 0 && value ? Shown(value) : "");
+    const DWORD load = LoadResourceProperty(GetModuleHandleA(nullptr), r.property, &value, 0);
+    ok = load == r.loadStatus && value && (load != 0 || strcmp(value, expected) == 0);
+    Row(ok, "property load", r.name, "status %lu, \"%s\"", load, load || !value ? "" : Shown(value));
     FreeBuffer(value);
   }
 }
 
-struct UrlRow {
-  const char* name;
-  const char* base;
-  const char* tail;
-  const char* url;
-};
+struct UrlRow { const char* name; const char* base; const char* tail; const char* url; };
 const UrlRow kUrls[] = {
     {"base without a slash", "http://h/ext", "f.exe", "http://h/ext/f.exe"},
     {"base ending in a slash", "http://h/ext/", "f.exe", "http://h/ext/f.exe"},
@@ -269,17 +219,12 @@ void UrlTable() {
     DWORD size = 0;
     const DWORD status = ComposeUrl(r.base, r.tail, &url, &size);
     const bool ok = status == 0 && url && strcmp(url, r.url) == 0 && size > strlen(url);
-    Row(ok, "url", r.name, "status %lu, size %lu, url \"%s\"", status, size, url ? Shown(url) : "");
+    Row(ok, "url", r.name, "status %lu, size %lu, \"%s\"", status, size, Shown(url));
     FreeBuffer(url);
   }
 }
 
-struct FieldRow {
-  const char* name;
-  size_t size;
-  const char* text;
-  const char* field;
-};
+struct FieldRow { const char* name; size_t size; const char* text; const char* field; };
 const FieldRow kFields[] = {
     {"fills size-1", 4, "abc", "abc"},
     {"one too long", 3, "abc", "ab"},
@@ -290,6 +235,7 @@ const FieldRow kFields[] = {
     {"no half character after ASCII", 3, "a\xD6\xD0", "a"},
     {"trail byte 0x5C kept with its lead byte", 3, "\x81\x5C", "\x81\x5C"},
     {"character with trail byte 0x5C left out whole", 2, "\x81\x5C", ""},
+    {"size 0 writes nothing", 0, "abc", nullptr},
 };
 
 void FieldTable() {
@@ -297,73 +243,57 @@ void FieldTable() {
     char field[16];
     memset(field, '#', sizeof field);
     CopyToField(field, r.size, r.text);
-    const bool ok = field[r.size] == '#' && memchr(field, 0, r.size) && strcmp(field, r.field) == 0;
-    Row(ok, "field", r.name, "\"%s\"", memchr(field, 0, r.size) ? Shown(field) : "(no terminator)");
+    const bool terminated = r.size && memchr(field, 0, r.size);
+    const bool ok = field[r.size] == '#' && (r.field ? terminated && strcmp(field, r.field) == 0 : field[0] == '#');
+    Row(ok, "field", r.name, "\"%s\"", terminated ? Shown(field) : "(no terminator)");
   }
-  char field[4] = "zz";
-  CopyToField(field, 0, "abc");
-  Row(strcmp(field, "zz") == 0, "field", "size 0 writes nothing", "\"%s\"", Shown(field));
 }
 
-// Wine answers the Windows version set for an executable under
-// HKCU\Software\Wine\AppDefaults\<exe>\Version, read when a process starts:
-// each row runs this program again as a child that prints GetOsName().
-struct OsRow {
-  const char* wineVersion;
-  const char* name;
-};
+// Wine answers the Windows version set for an executable in the registry
+// (kAppDefaults, value "Version"), read when a process starts: each row runs
+// this program again, and the child answers with the index of GetOsName()
+// in kOsNames.
+struct OsRow { const char* wineVersion; const char* name; };
 const OsRow kOsNames[] = {
-    {"win31", "Windows32"},  {"win95", "Windows95"},     {"win98", "Windows98"},
-    {"winme", "WindowsME"},  {"nt351", "Microsoft Windows NT 3.0"}, {"nt40", "Windows NT"},
-    {"win2k", "Windows2000"}, {"winxp", "WindowsXP"},    {"win2003", "Windows2003"},
-    {"vista", "Vista"},      {"win2008", "Vista"},        {"win7", "Win7"},
-    {"win2008r2", "Win7"},   {"win8", "Microsoft Windows NT 3.0"}, {"win10", "Microsoft Windows NT 3.0"},
+    {"win31", "Windows32"}, {"win95", "Windows95"}, {"win98", "Windows98"}, {"winme", "WindowsME"},
+    {"nt351", "Microsoft Windows NT 3.0"}, {"nt40", "Windows NT"}, {"win2k", "Windows2000"},
+    {"winxp", "WindowsXP"}, {"win2003", "Windows2003"}, {"vista", "Vista"}, {"win2008", "Vista"},
+    {"win7", "Win7"}, {"win2008r2", "Win7"}, {"win8", "Microsoft Windows NT 3.0"},
+    {"win10", "Microsoft Windows NT 3.0"},
 };
+const int kOsRows = sizeof kOsNames / sizeof kOsNames[0];
 const char kAppDefaults[] = "Software\\Wine\\AppDefaults\\vexo_unit_tests.exe";
 
-// Runs this program with one argument; its standard output into out.
-void RunSelf(const char* argument, char* out, DWORD size) {
-  out[0] = '\0';
-  char path[MAX_PATH];
-  char command[MAX_PATH + 32];
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  snprintf(command, sizeof command, "\"%s\" %s", path, argument);
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE readEnd, writeEnd;
-  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return;
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writeEnd;
-  PROCESS_INFORMATION child;
-  const BOOL started = CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
-  CloseHandle(writeEnd);
-  DWORD used = 0, got = 0;
-  while (started && used + 1 < size && ReadFile(readEnd, out + used, size - 1 - used, &got, nullptr) && got) used += got;
-  out[used] = '\0';
-  CloseHandle(readEnd);
-  if (!started) return;
-  WaitForSingleObject(child.hProcess, 20000);
-  CloseHandle(child.hProcess);
-  CloseHandle(child.hThread);
+int OsNameIndex() {
+  int i = 0;
+  while (i < kOsRows && strcmp(GetOsName(), kOsNames[i].name) != 0) ++i;
+  return i;
 }
 
 void OsNameTable() {
-  if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
-    printf("os name: not under Wine, table left out\n");
-    return;
-  }
   HKEY key;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kAppDefaults, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr)) {
-    Row(false, "os name", "AppDefaults key", "cannot be created");
+  if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") ||
+      RegCreateKeyExA(HKEY_CURRENT_USER, kAppDefaults, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr)) {
+    Row(false, "os name", "Wine's AppDefaults", "not under Wine, or the key cannot be made");
     return;
   }
+  char command[MAX_PATH + 16] = "\"";
+  GetModuleFileNameA(nullptr, command + 1, MAX_PATH);
+  strcat(command, "\" --os-name");
   for (const OsRow& r : kOsNames) {
     RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(r.wineVersion), strlen(r.wineVersion) + 1);
-    char name[64];
-    RunSelf("--os-name", name, sizeof name);
-    Row(strcmp(name, r.name) == 0, "os name", r.wineVersion, "\"%s\"", name);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child;
+    DWORD index = kOsRows;
+    if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
+      WaitForSingleObject(child.hProcess, 20000);
+      GetExitCodeProcess(child.hProcess, &index);
+      CloseHandle(child.hProcess);
+      CloseHandle(child.hThread);
+    }
+    Row(index < kOsRows && strcmp(kOsNames[index].name, r.name) == 0, "os name", r.wineVersion, "\"%s\"",
+        index < kOsRows ? kOsNames[index].name : "(another name, or no answer)");
   }
   RegCloseKey(key);
   RegDeleteKeyA(HKEY_CURRENT_USER, kAppDefaults);
@@ -372,10 +302,7 @@ void OsNameTable() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && strcmp(argv[1], "--os-name") == 0) {
-    fputs(GetOsName(), stdout);
-    return 0;
-  }
+  if (argc == 2 && strcmp(argv[1], "--os-name") == 0) return OsNameIndex();
   if (GetACP() != 936) printf("warning: ANSI code page %u, not 936: the double-byte rows fail\n", GetACP());
   TokenTable();
   RestTable();
