@@ -1,16 +1,12 @@
 #!/usr/bin/env python3
 """Checks the resources of a built vexo_setup.exe against the expected
-values in this folder: strings.json (the string table, trailing blanks
-included) and expected.json (the rest of the resource set).
+values beside this script: strings.json (the string table, trailing blanks
+included) and expected.json (the rest). String 126 and the type-40
+properties are checked against the build's configuration, read from the
+CMakeCache.txt beside the executable.
 
-    check.py EXE [--url URL] [--property NAME=TEXT ...]
-
-String 126 must be URL and the type-40 properties exactly the given ones;
-both default to the configuration in the CMakeCache.txt beside EXE
-(VEXO_PACKAGE_BASE_URL, VEXO_PRODUCT_NAME, VEXO_OPERATION). Prints every
-failed check and ends with "resources: N passed, N failed".
+    check.py EXE        prints each failed check, then "resources: N passed, N failed"
 """
-import argparse
 import json
 import os
 import struct
@@ -176,27 +172,25 @@ def icon_images(one, group):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
-    parser.add_argument('exe')
-    parser.add_argument('--url')
-    parser.add_argument('--property', action='append', metavar='NAME=TEXT')
-    args = parser.parse_args()
-    cache = os.path.join(os.path.dirname(os.path.abspath(args.exe)), 'CMakeCache.txt')
+    exe = sys.argv[1]
+    cache = os.path.join(os.path.dirname(os.path.abspath(exe)), 'CMakeCache.txt')
     lines = open(cache, encoding='utf-8').read().splitlines() if os.path.exists(cache) else []
     config = {k.split(':')[0]: v for k, _, v in (line.partition('=') for line in lines)}
-    url = args.url if args.url is not None else config.get('VEXO_PACKAGE_BASE_URL')
-    properties = dict(p.split('=', 1) for p in args.property) if args.property is not None else {
-        name: config[key] for name, key in (('PRODUCTNAME', 'VEXO_PRODUCT_NAME'), ('OPERATION', 'VEXO_OPERATION'))
-        if config.get(key)}
+    properties = {name: config[key] for name, key in (('PRODUCTNAME', 'VEXO_PRODUCT_NAME'),
+                                                      ('OPERATION', 'VEXO_OPERATION')) if config.get(key)}
     with open(os.path.join(HERE, 'expected.json'), encoding='utf-8') as f:
         want = json.load(f)
     with open(os.path.join(HERE, 'strings.json'), encoding='utf-8') as f:
-        want['strings'] = dict(json.load(f), **{'126': url})
+        want['strings'] = dict(json.load(f), **{'126': config.get('VEXO_PACKAGE_BASE_URL')})
     want['string ids'] = sorted(want['strings'], key=int)
     want['properties'] = {name: (text + '\0').encode('utf-16-le') for name, text in properties.items()}
     want['property names'] = sorted(properties)
 
-    res = read_resources(args.exe)
+    try:
+        res = read_resources(exe)
+    except (OSError, struct.error, StopIteration) as e:
+        print('FAIL reading the resources of %s: %s\nresources: 0 passed, 1 failed' % (exe, e))
+        return 1
     one = {key: entries[0][1] for key, entries in res.items()}
     got = {
         'languages': {'%s %s' % key: [lang for lang, _ in entries] for key, entries in res.items()},
@@ -222,4 +216,4 @@ def main():
 
 
 if __name__ == '__main__':
-    sys.exit(main())
+    sys.exit(main() if len(sys.argv) == 2 else __doc__)
