@@ -412,7 +412,11 @@ def find(resources, rtype, name):
     return [r for r in resources if r.type == rtype and r.name == name]
 
 
-def check_resources(resources, expected_url, expected_props):
+# String 128: only in builds made with VEXO_PACKAGE_SIGNER=same.
+PACKAGE_NOT_TRUSTED = "安装程序无法信任包'%1'：它没有本程序发行者的有效数字签名。"
+
+
+def check_resources(resources, expected_url, expected_props, package_signer=False):
     c = Checker()
 
     # Languages: everything zh-CN but the manifest (en-US).
@@ -420,11 +424,16 @@ def check_resources(resources, expected_url, expected_props):
         want = LANG_EN_US if r.type == RT_MANIFEST else LANG_ZH_CN
         c.check(r.lang == want, '%s has language %d' % (r.label(), want), 'language %d' % r.lang)
 
-    # String table: exact texts, nothing outside 103..127.
+    # String table: exact texts, nothing outside 103..127 (128 with the
+    # package check).
     table = string_table(resources)
     ids = sorted(sid for sid, _ in table)
-    c.check(ids == list(range(103, 128)), 'string ids are exactly 103..127', str(ids))
-    for sid, want in sorted(EXPECTED_STRINGS.items()):
+    last = 128 if package_signer else 127
+    c.check(ids == list(range(103, last + 1)), 'string ids are exactly 103..%d' % last, str(ids))
+    expected = dict(EXPECTED_STRINGS)
+    if package_signer:
+        expected[128] = PACKAGE_NOT_TRUSTED
+    for sid, want in sorted(expected.items()):
         got = table.get((sid, LANG_ZH_CN))
         c.check(got == want, 'string %d' % sid, 'got %r, want %r' % (got, want))
     url = table.get((126, LANG_ZH_CN))
@@ -571,6 +580,8 @@ def main(argv):
     ap.add_argument('--url', help='expected text of string 126')
     ap.add_argument('--property', action='append', default=[], metavar='NAME=TEXT',
                     help='expected type-40 resource (repeatable)')
+    ap.add_argument('--package-signer', action='store_true',
+                    help='a VEXO_PACKAGE_SIGNER=same build: string 128 as well')
     args = ap.parse_args(argv)
     props = {}
     for p in args.property:
@@ -586,7 +597,7 @@ def main(argv):
     if not args.check:
         list_resources(info, resources)
         return 0
-    return 0 if check_resources(resources, args.url, props) else 1
+    return 0 if check_resources(resources, args.url, props, args.package_signer) else 1
 
 
 if __name__ == '__main__':
