@@ -214,6 +214,15 @@ bool InstallRun::Download() {
       ShowFormattedErrorMessage(instance_, Owner(), g_caption, IDS_PACKAGE_NOT_FOUND, canonicalUrl_);
     return Fail(ERROR_FILE_NOT_FOUND);
   }
+  // A build that requires the package's signer refuses it here, before the
+  // outcome is reported: a refused package ends as a failed download would.
+  DWORD refusal = CheckPackageSigner(modulePath_, cacheFileName_);
+  if (refusal != ERROR_SUCCESS) {
+    SendStatisticsPing(kStatisticsFailed);
+    if (!silent_)
+      ShowFormattedErrorMessage(instance_, Owner(), g_caption, IDS_PACKAGE_NOT_TRUSTED, canonicalUrl_);
+    return Fail(refusal);
+  }
   SendStatisticsPing(kStatisticsFinished);
   if (!silent_ && !ShowStatusText(IDS_STATUS_VERIFYING, packageFileName_, false)) return ReportCancelled();
   return true;

@@ -74,8 +74,10 @@ struct HeldForVerify {
   const CERT_CONTEXT* targetSigner = nullptr;
 };
 
+// silentOnly: nothing is ever shown; a target not signed by the reference's
+// signer is not trusted, whatever Windows would say of it.
 int CompareSignersAndVerify(const char* referencePath, const char* targetPath, HWND window,
-                            CertCompareCertificateFn compare, HeldForVerify* held) {
+                            CertCompareCertificateFn compare, HeldForVerify* held, bool silentOnly) {
   held->referencePath = MakeWidePath(referencePath);
   if (!held->referencePath) return kTrustNotTrusted;
   bool referenceSigned = false;
@@ -97,7 +99,32 @@ int CompareSignersAndVerify(const char* referencePath, const char* targetPath, H
   bool sameSigner = referenceSigned && targetSigned && held->referenceSigner && held->targetSigner &&
                     compare(kCertificateEncoding, held->referenceSigner->pCertInfo,
                             held->targetSigner->pCertInfo);
+  if (silentOnly) {
+    if (!sameSigner) return kTrustNotTrusted;
+    return QueryFileTrust(held->targetPath, window, WTD_UI_NONE, nullptr, nullptr);
+  }
   return QueryFileTrust(held->targetPath, window, sameSigner ? WTD_UI_NOGOOD : WTD_UI_ALL, nullptr, nullptr);
+}
+
+int VerifyWithCrypt32(const char* referencePath, const char* targetPath, HWND window, bool silentOnly) {
+  HMODULE crypt32 = LoadSystemLibrary("crypt32.dll");
+  if (!crypt32) return kTrustUnavailable;
+  auto compare = FindEntryPoint<CertCompareCertificateFn>(crypt32, "CertCompareCertificate");
+  auto freeCertificate = FindEntryPoint<CertFreeCertificateContextFn>(crypt32, "CertFreeCertificateContext");
+  if (!compare || !freeCertificate) {
+    FreeLibrary(crypt32);
+    return kTrustUnavailable;
+  }
+
+  HeldForVerify held;
+  int outcome = CompareSignersAndVerify(referencePath, targetPath, window, compare, &held, silentOnly);
+
+  if (held.referenceSigner) freeCertificate(held.referenceSigner);
+  if (held.targetSigner) freeCertificate(held.targetSigner);
+  FreeBuffer(held.referencePath);
+  FreeBuffer(held.targetPath);
+  FreeLibrary(crypt32);
+  return outcome;
 }
 
 }  // namespace
@@ -168,25 +195,19 @@ int QueryFileTrust(const WCHAR* path, HWND window, DWORD uiChoice, bool* isSigne
 }
 
 int VerifyFileTrust(const char* referencePath, const char* targetPath, HWND window) {
-  HMODULE crypt32 = LoadSystemLibrary("crypt32.dll");
-  if (!crypt32) return kTrustUnavailable;
-  auto compare = FindEntryPoint<CertCompareCertificateFn>(crypt32, "CertCompareCertificate");
-  auto freeCertificate = FindEntryPoint<CertFreeCertificateContextFn>(crypt32, "CertFreeCertificateContext");
-  if (!compare || !freeCertificate) {
-    FreeLibrary(crypt32);
-    return kTrustUnavailable;
-  }
-
-  HeldForVerify held;
-  int outcome = CompareSignersAndVerify(referencePath, targetPath, window, compare, &held);
-
-  if (held.referenceSigner) freeCertificate(held.referenceSigner);
-  if (held.targetSigner) freeCertificate(held.targetSigner);
-  FreeBuffer(held.referencePath);
-  FreeBuffer(held.targetPath);
-  FreeLibrary(crypt32);
-  return outcome;
+  return VerifyWithCrypt32(referencePath, targetPath, window, false);
 }
+
+#if VEXO_PACKAGE_SIGNER_SAME
+DWORD CheckPackageSigner(const char* installerPath, const char* packagePath) {
+  // No window: nobody is asked, the package is simply refused.
+  switch (VerifyWithCrypt32(installerPath, packagePath, nullptr, true)) {
+    case kTrustUnavailable: return static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN);
+    case kTrustTrusted: return ERROR_SUCCESS;
+    default: return static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED);
+  }
+}
+#endif
 
 DWORD RunVerifyOption(const char* referencePath, char* commandLine) {
   // The first token is the option itself, the second the file; nothing

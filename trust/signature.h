@@ -25,6 +25,19 @@ DWORD RunVerifyOption(const char* referencePath, char* commandLine);
 // the verification fails; otherwise it shows all of it, owned by `window`.
 int VerifyFileTrust(const char* referencePath, const char* targetPath, HWND window);
 
+// The package check of a build made with VEXO_PACKAGE_SIGNER=same: the
+// package must carry a valid signature by the installer's own signer. The
+// same comparison as VerifyFileTrust, but silent throughout (WTD_UI_NONE),
+// so nothing is ever shown and nobody is asked. Returns 0 (accepted),
+// TRUST_E_SUBJECT_NOT_TRUSTED (unsigned, another signer, a signature that
+// does not verify, or an unsigned installer) or TRUST_E_PROVIDER_UNKNOWN (no
+// way to verify: refused as well). Other builds accept every package.
+#if VEXO_PACKAGE_SIGNER_SAME
+DWORD CheckPackageSigner(const char* installerPath, const char* packagePath);
+#else
+inline DWORD CheckPackageSigner(const char*, const char*) { return ERROR_SUCCESS; }
+#endif
+
 // One WinVerifyTrust call for `path` at the UI level `uiChoice` (WTD_UI_*).
 // `isSigned` (optional) tells whether the file carries a signature, valid
 // or not; `signer` (optional) receives a copy of the signer's certificate
