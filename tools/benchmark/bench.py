@@ -30,6 +30,7 @@ import http.server
 import os
 import select
 import shutil
+import socket
 import statistics
 import subprocess
 import sys
@@ -44,6 +45,7 @@ PACKAGE_PATH = '/ext/common/Vexo/vexo_303.exe'  # base URL (string 126) + file n
 SIZES = (('1 MB', 1 << 20), ('64 MB', 64 << 20))
 WIN_DIR = 'C:\\bench'
 RUN_TIMEOUT = 180
+STEPS_FILE = WIN_DIR + '\\steps.txt'
 
 
 class BenchError(Exception):
@@ -66,7 +68,8 @@ def run(cmd, timeout, **kw):
 
 class Servers:
     """The package server and the statistics server, on free loopback ports.
-    events holds (monotonic time, 'package' or 'stats', 'request' or 'sent')."""
+    events holds (monotonic time, 'package' or 'stats', 'request' or 'sent'),
+    'sent' once the client has read the whole package and closed."""
 
     def __init__(self):
         self.events = []
@@ -97,6 +100,15 @@ class Servers:
                         size = os.fstat(f.fileno()).st_size
                         self._head(200, size, 'application/octet-stream')
                         self.connection.sendfile(f)
+                    # The download has ended when the client, having read it
+                    # all, closes its side (sendfile only fills the socket buffer).
+                    self.connection.shutdown(socket.SHUT_WR)
+                    self.connection.settimeout(RUN_TIMEOUT)
+                    try:
+                        while self.connection.recv(65536):
+                            pass
+                    except OSError:
+                        pass
                     servers.note(who, 'sent')
                 else:
                     self._answer(b'not found', 'text/plain', 404)
@@ -230,6 +242,9 @@ class Wine:
             placed[name] = WIN_DIR + '\\' + name
         return placed
 
+    def unix_path(self, win_path):
+        return os.path.join(self.prefix, 'drive_c', *win_path[3:].split('\\'))
+
     def stop(self):
         self.tool(['wineserver', '-k'], 60)
 
@@ -266,21 +281,25 @@ def check(name, label, r, downloads):
         raise BenchError('%s (%s): %d package requests, expected %d' % (name, label, got, downloads))
 
 
-def measure(wine, servers, programs, packages, trivial_args, rounds):
-    """results[(name, size label)] = [Run]; trivial runs under (name, None)."""
+def measure(wine, servers, programs, packages, extras, rounds):
+    """results[(name, size label)] = [Run]. The extras (name, args, downloads)
+    run with the first package only and are kept under (name, None)."""
     results = {}
     for rnd in range(rounds + 1):  # round 0 warms up and is dropped
         for i, (label, path) in enumerate(packages):
             servers.package_file = path
-            jobs = [(name, args, 1) for name, args in programs]
+            jobs = [(name, args, 1, label) for name, args in programs]
             if i == 0:
-                jobs.append(('trivial program', trivial_args, 0))
+                jobs += [(name, args, downloads, None) for name, args, downloads in extras]
             shift = rnd % len(jobs)
-            for name, args, downloads in jobs[shift:] + jobs[:shift]:
+            for name, args, downloads, key in jobs[shift:] + jobs[:shift]:
                 r = timed(wine, servers, args)
                 check(name, label, r, downloads)
+                if name == 'steps':
+                    with open(wine.unix_path(STEPS_FILE)) as f:
+                        r.steps = [(k, float(v)) for k, v in (line.split() for line in f)]
                 if rnd:
-                    results.setdefault((name, label if downloads else None), []).append(r)
+                    results.setdefault((name, key), []).append(r)
         if rnd:
             print('  round %d of %d done' % (rnd, rounds), flush=True)
     return results
@@ -328,9 +347,9 @@ def report(results, labels, names, machine, rounds):
         x = [r.total for r in results[(a, label)]]
         y = [r.total for r in results[(b, label)]]
         paired = [p / q for p, q in zip(x, y)]
-        return '%.3f (per round %.3f..%.3f)' % (med(x) / med(y), min(paired), max(paired))
+        return '%.3f (paired %.3f, %.3f..%.3f)' % (med(x) / med(y), med(paired), min(paired), max(paired))
 
-    lines += ['', 'Ratios of medians (paired ratios of the same round: min..max)', '',
+    lines += ['', 'Ratios of the medians (and of the runs of the same round: median, min..max)', '',
               '| ratio | ' + ' | '.join(labels) + ' |', '| --- |' + ' --- |' * len(labels)]
     pairs = [('silent installer', 'bare downloader')]
     if 'interactive installer' in names:
@@ -346,13 +365,21 @@ def report(results, labels, names, machine, rounds):
             spread([r.first('package', 'request') for r in results[(name, l)]]) for l in labels) + ' |')
 
     lines += ['', 'Phases, median ms: start to the "start" ping, to the package request, download '
-              '(request to the last byte sent), to the "finished" ping, to the end', '',
+              '(request to the client closing the connection), to the "finished" ping, to the end', '',
               '| program | package | to start ping | to request | download | to finished ping | to end |',
               '| --- | --- | --- | --- | --- | --- | --- |']
     for name in names:
         for l in labels:
             lines.append('| %s | %s | ' % (name, l) +
                          ' | '.join(phases(results[(name, l)], name != 'bare downloader')) + ' |')
+    steps = results[('steps', None)]
+    lines += ['', 'Where the time goes: steps.exe makes the installer\'s calls one by one, each timed inside '
+              'the process (%s package, median ms of %d runs; every library is loaded on the spot, in this order, '
+              'so one that another one loads shows as free)' % (labels[0], len(steps)), '',
+              '| step | ms |', '| --- | --- |']
+    for k, (name, _) in enumerate(steps[0].steps):
+        lines.append('| %s | %.1f |' % (name, med([r.steps[k][1] for r in steps])))
+    lines.append('| whole run, from the start of `wine` | %s |' % ms(med([r.total for r in steps])))
     return '\n'.join(lines) + '\n'
 
 
@@ -371,6 +398,8 @@ def chart(results, labels, names, path):
         meds = [med(v) for _, v in rows]
         err = [[m - min(v) for m, (_, v) in zip(meds, rows)], [max(v) - m for m, (_, v) in zip(meds, rows)]]
         ax.bar(range(len(rows)), meds, yerr=err, capsize=4, color=['#3b4fd8', '#888888', '#c2185b', '#cccccc'][:len(rows)])
+        for x, (_, v) in enumerate(rows):
+            ax.plot([x] * len(v), v, 'k.', markersize=3, alpha=0.5)
         ax.set_xticks(range(len(rows)))
         ax.set_xticklabels([n.replace(' ', '\n', 1) for n, _ in rows], fontsize=8)
         ax.set_title('%s package' % label)
@@ -417,6 +446,7 @@ def main(argv):
             print('note: Xvfb is not installed, the interactive build is left out')
         builds['bare_download.exe'] = build_helper('bare_download', ['-lurlmon', '-lwininet'])
         builds['trivial.exe'] = build_helper('trivial')
+        builds['steps.exe'] = build_helper('steps')
         packages = [(label, padded_package(builds['trivial.exe'], label, size)) for label, size in SIZES]
 
         print('preparing Wine ...', flush=True)
@@ -428,7 +458,10 @@ def main(argv):
         if display:
             programs.append(('interactive installer', [placed['interactive.exe']]))
         print('measuring ...', flush=True)
-        results = measure(wine, servers, programs, packages, [placed['trivial.exe']], args.runs)
+        stats_url = 'http://127.0.0.1:%d/?method=steps' % servers.port(servers.stats)
+        extras = [('trivial program', [placed['trivial.exe']], 0),
+                  ('steps', [placed['steps.exe'], stats_url, url, STEPS_FILE], 1)]
+        results = measure(wine, servers, programs, packages, extras, args.runs)
     except BenchError as e:
         print('bench: %s' % e, file=sys.stderr)
         return 1
