@@ -45,6 +45,8 @@ PACKAGE_PATH = '/ext/common/Vexo/vexo_303.exe'  # base URL (string 126) + file n
 SIZES = (('1 MB', 1 << 20), ('64 MB', 64 << 20))
 WIN_DIR = 'C:\\bench'
 RUN_TIMEOUT = 180
+COLOURS = {'silent installer': '#3b4fd8', 'bare downloader': '#888888',
+           'interactive installer': '#c2185b', 'trivial program': '#cccccc'}
 STEPS_FILE = WIN_DIR + '\\steps.txt'
 
 
@@ -397,7 +399,7 @@ def chart(results, labels, names, path):
         rows.append(('trivial program', [r.total for r in results[('trivial program', None)]]))
         meds = [med(v) for _, v in rows]
         err = [[m - min(v) for m, (_, v) in zip(meds, rows)], [max(v) - m for m, (_, v) in zip(meds, rows)]]
-        ax.bar(range(len(rows)), meds, yerr=err, capsize=4, color=['#3b4fd8', '#888888', '#c2185b', '#cccccc'][:len(rows)])
+        ax.bar(range(len(rows)), meds, yerr=err, capsize=4, color=[COLOURS[n] for n, _ in rows])
         for x, (_, v) in enumerate(rows):
             ax.plot([x] * len(v), v, 'k.', markersize=3, alpha=0.5)
         ax.set_xticks(range(len(rows)))
