@@ -45,6 +45,7 @@ PACKAGE_PATH = '/ext/common/Vexo/vexo_303.exe'  # base URL (string 126) + file n
 SIZES = (('1 MB', 1 << 20), ('64 MB', 64 << 20))
 WIN_DIR = 'C:\\bench'
 RUN_TIMEOUT = 180
+INSTALLER_LIBS = ['-lgdiplus', '-lcomctl32', '-lshell32', '-lole32', '-lurlmon', '-lwininet', '-lnetapi32']
 COLOURS = {'silent installer': '#3b4fd8', 'bare downloader': '#888888',
            'interactive installer': '#c2185b', 'trivial program': '#cccccc'}
 STEPS_FILE = WIN_DIR + '\\steps.txt'
@@ -153,10 +154,17 @@ def build_installer(name, mode, servers):
     return os.path.join(bdir, 'vexo_setup.exe')
 
 
-def build_helper(name, libs=()):
+def build_helper(name, libs=(), manifest=False):
     exe = os.path.join(OUT, name + '.exe')
+    extra = []
+    if manifest:  # the installer's manifest, as resource 1 of type 24
+        rc = os.path.join(OUT, name + '.rc')
+        with open(rc, 'w') as f:
+            f.write('1 24 "%s"\n' % os.path.join(REPO, 'resources', 'vexo_setup.manifest'))
+        extra = [rc[:-3] + '.res.o']
+        run([CC.replace('gcc', 'windres'), rc, '-O', 'coff', '-o', extra[0]], 120)
     run([CC, '-Os', '-s', '-Wall', '-Wextra', '-mwindows', '-o', exe, os.path.join(HERE, name + '.c')]
-        + list(libs), 120)
+        + extra + list(libs), 120)
     return exe
 
 
@@ -343,7 +351,9 @@ def report(results, labels, names, machine, rounds):
         lines.append('| %s | ' % name + ' | '.join(spread([r.total for r in results[(name, l)]])
                                                   for l in labels) + ' |')
     trivial = [r.total for r in results[('trivial program', None)]]
-    lines.append('| trivial program (no download) | %s |' % spread(trivial) + ' |' * (len(labels) - 1))
+    for name in ('trivial program', "trivial program with the installer's imports"):
+        lines.append('| %s (no download) | %s |' % (name, spread([r.total for r in results[(name, None)]]))
+                     + ' |' * (len(labels) - 1))
 
     def ratio(a, b, label):
         x = [r.total for r in results[(a, label)]]
@@ -449,6 +459,7 @@ def main(argv):
         builds['bare_download.exe'] = build_helper('bare_download', ['-lurlmon', '-lwininet'])
         builds['trivial.exe'] = build_helper('trivial')
         builds['steps.exe'] = build_helper('steps')
+        builds['imports.exe'] = build_helper('imports', INSTALLER_LIBS, manifest=True)
         packages = [(label, padded_package(builds['trivial.exe'], label, size)) for label, size in SIZES]
 
         print('preparing Wine ...', flush=True)
@@ -462,6 +473,7 @@ def main(argv):
         print('measuring ...', flush=True)
         stats_url = 'http://127.0.0.1:%d/?method=steps' % servers.port(servers.stats)
         extras = [('trivial program', [placed['trivial.exe']], 0),
+                  ('trivial program with the installer\'s imports', [placed['imports.exe']], 0),
                   ('steps', [placed['steps.exe'], stats_url, url, STEPS_FILE], 1)]
         results = measure(wine, servers, programs, packages, extras, args.runs)
     except BenchError as e:
