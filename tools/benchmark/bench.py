@@ -154,7 +154,7 @@ def build_installer(name, mode, servers):
     return os.path.join(bdir, 'vexo_setup.exe')
 
 
-def build_helper(name, libs=(), manifest=False):
+def build_helper(name, libs=(), manifest=False, source=None, flags=()):
     exe = os.path.join(OUT, name + '.exe')
     extra = []
     if manifest:  # the installer's manifest, as resource 1 of type 24
@@ -163,8 +163,8 @@ def build_helper(name, libs=(), manifest=False):
             f.write('1 24 "%s"\n' % os.path.join(REPO, 'resources', 'vexo_setup.manifest'))
         extra = [rc[:-3] + '.res.o']
         run([CC.replace('gcc', 'windres'), rc, '-O', 'coff', '-o', extra[0]], 120)
-    run([CC, '-Os', '-s', '-Wall', '-Wextra', '-mwindows', '-o', exe, os.path.join(HERE, name + '.c')]
-        + extra + list(libs), 120)
+    run([CC, '-Os', '-s', '-Wall', '-Wextra', '-mwindows'] + list(flags) +
+        ['-o', exe, os.path.join(HERE, (source or name) + '.c')] + extra + list(libs), 120)
     return exe
 
 
@@ -351,7 +351,8 @@ def report(results, labels, names, machine, rounds):
         lines.append('| %s | ' % name + ' | '.join(spread([r.total for r in results[(name, l)]])
                                                   for l in labels) + ' |')
     trivial = [r.total for r in results[('trivial program', None)]]
-    for name in ('trivial program', "trivial program with the installer's imports"):
+    for name in ('trivial program', "trivial program with the installer's imports",
+                 "the same without the window's libraries"):
         lines.append('| %s (no download) | %s |' % (name, spread([r.total for r in results[(name, None)]]))
                      + ' |' * (len(labels) - 1))
 
@@ -460,6 +461,8 @@ def main(argv):
         builds['trivial.exe'] = build_helper('trivial')
         builds['steps.exe'] = build_helper('steps')
         builds['imports.exe'] = build_helper('imports', INSTALLER_LIBS, manifest=True)
+        builds['silent_imports.exe'] = build_helper('silent_imports', INSTALLER_LIBS, manifest=True,
+                                                    source='imports', flags=['-DSILENT_ONLY'])
         packages = [(label, padded_package(builds['trivial.exe'], label, size)) for label, size in SIZES]
 
         print('preparing Wine ...', flush=True)
@@ -474,6 +477,7 @@ def main(argv):
         stats_url = 'http://127.0.0.1:%d/?method=steps' % servers.port(servers.stats)
         extras = [('trivial program', [placed['trivial.exe']], 0),
                   ('trivial program with the installer\'s imports', [placed['imports.exe']], 0),
+                  ('the same without the window\'s libraries', [placed['silent_imports.exe']], 0),
                   ('steps', [placed['steps.exe'], stats_url, url, STEPS_FILE], 1)]
         results = measure(wine, servers, programs, packages, extras, args.runs)
     except BenchError as e:
