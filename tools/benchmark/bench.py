@@ -412,7 +412,7 @@ def chart(results, labels, names, path):
         err = [[m - min(v) for m, (_, v) in zip(meds, rows)], [max(v) - m for m, (_, v) in zip(meds, rows)]]
         ax.bar(range(len(rows)), meds, yerr=err, capsize=4, color=[COLOURS[n] for n, _ in rows])
         for x, (_, v) in enumerate(rows):
-            ax.plot([x] * len(v), v, 'k.', markersize=3, alpha=0.5)
+            ax.plot([x + 0.3] * len(v), v, 'k.', markersize=3, alpha=0.4)  # every run
         ax.set_xticks(range(len(rows)))
         ax.set_xticklabels([n.replace(' ', '\n', 1) for n, _ in rows], fontsize=8)
         ax.set_title('%s package' % label)
