@@ -5,25 +5,28 @@
 
 Builds, in this run, the silent installer ("/s"), the interactive one ("/u"),
 a bare downloader (bare_download.c: URLDownloadToCacheFileA, the package
-started as "<file>" /norestart /S and waited for, DeleteUrlCacheEntryA) and a
-trivial program (trivial.c, returns 0). They run under one Wine prefix of the
-benchmark's own (build/bench/wineprefix, 32-bit, zh_CN.UTF-8, WINEDEBUG=-all,
-a persistent wineserver) against a package server and a statistics server
-on free 127.0.0.1 ports, both in this process. The package is trivial.exe
-padded to 1 MB and to 64 MB. The interactive build runs on an Xvfb display
-of its own (every program then gets that display); without Xvfb its row is
-skipped.
+started as "<file>" /norestart /S and waited for, DeleteUrlCacheEntryA), a
+trivial program (trivial.c, returns 0), the trivial program with the
+installer's imports and manifest, with and without the window's libraries
+(imports.c), and steps.c, which makes the installer's calls one by one and
+times each. They run under one Wine prefix of the benchmark's own
+(build/bench/wineprefix, 32-bit, zh_CN.UTF-8, WINEDEBUG=-all, a persistent
+wineserver, on an Xvfb display of its own with Wine's virtual desktop)
+against a package server and a statistics server on free 127.0.0.1 ports,
+both in this process. The package is trivial.exe padded to 1 MB and to
+64 MB. Without Xvfb the interactive build is left out.
 
 After one untimed warm-up round come N interleaved rounds (default 7): in
-each, every program once per package size, in an order that rotates from
-round to round. Each run is timed from the start of `wine` to its end; the
-servers note when each request arrives and when the package has been sent.
+each, every program once per package size (the helpers with the 1 MB one
+only), in an order that rotates from round to round. Each run is timed from
+the start of `wine` to its end; the servers note when each request arrives
+and when the client, having read the whole package, closes the connection.
 Printed (and written to build/bench/results.md): medians with min and max,
 the ratios silent installer / bare downloader and interactive / silent,
 the time from start to the first package request against the trivial
-program's whole run, and the phases of each run. Absolute times are noisy
-on a shared machine; the ratios of programs measured side by side are what
-counts. Every subprocess runs under a time-out.
+program's whole run, the phases of each run and steps.c's times. Absolute
+times are noisy on a shared machine; the ratios of programs measured side
+by side are what counts. Every subprocess runs under a time-out.
 """
 import argparse
 import http.server
