@@ -3,13 +3,20 @@
 # slide4.jpg, resources "JPG" 129..132). The committed JPEGs are what the
 # build uses; run this only to change the artwork, then commit the results.
 #
-# Needs ImageMagick 6 (`convert`, Debian package imagemagick), DejaVu Sans
-# (fonts-dejavu-core) and a CJK font (fonts-wqy-microhei or
-# fonts-droid-fallback) for the Chinese slogans.
+# Each slide is drawn losslessly (PNG) by ImageMagick, then encode_slide.py
+# tries many JPEG encodings of it (ImageMagick, libjpeg-turbo's cjpeg with
+# Huffman optimisation, chroma subsampling and separate colour quality,
+# guetzli, jpegtran) and keeps the smallest baseline one whose SSIM against
+# the PNG is at least 0.97 (0.8 Y + 0.1 Cb + 0.1 Cr; see encode_slide.py).
 #
-# Every slide is a baseline JPEG, 392 x 209, 3 components (YCbCr 4:2:0), no
-# metadata. The quality is searched per slide: the highest quality whose file
-# stays within that slide's byte budget (about 10 KB each).
+# Needs ImageMagick 6 (`convert`, Debian package imagemagick), DejaVu Sans
+# (fonts-dejavu-core), a CJK font (fonts-wqy-microhei or
+# fonts-droid-fallback) for the Chinese slogans, libjpeg-turbo-progs, guetzli
+# and python3-numpy (all installed by tools/setup).
+#
+# Every slide is a baseline JPEG, 392 x 209, 3 components (YCbCr), no
+# metadata. SLIDE_SOURCES=DIR keeps the PNG sources there; SLIDE_TABLE=FILE
+# writes every candidate's bytes and SSIM there.
 set -euo pipefail
 
 cd "$(dirname "$0")"
@@ -32,14 +39,18 @@ LATIN=$(pick_font /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf)
 CJK=$(pick_font /usr/share/fonts/truetype/wqy/wqy-microhei.ttc \
                 /usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf)
 
+PYTHON=${PYTHON:-/usr/bin/python3}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+sources=${SLIDE_SOURCES:-$tmp}
+mkdir -p "$sources"
+table=${SLIDE_TABLE:-}
+if [ -n "$table" ]; then : >"$table"; fi
 
-# make_slide OUT BUDGET COLOR_A COLOR_B ACCENT SLOGAN TAGLINE
+# make_slide OUT COLOR_A COLOR_B ACCENT SLOGAN TAGLINE
 make_slide() {
-  local out=$1 budget=$2 ca=$3 cb=$4 accent=$5 slogan=$6 tagline=$7
-  local png="$tmp/${out%.jpg}.png"
-
+  local out=$1 ca=$2 cb=$3 accent=$4 slogan=$5 tagline=$6
+  local png="$sources/${out%.jpg}.png"
   "$CONVERT" -size "${W}x${H}" -define gradient:angle=120 "gradient:${ca}-${cb}" \
     -fill 'rgba(255,255,255,0.10)' -stroke none \
       -draw "circle 340,30 340,140" \
@@ -54,27 +65,12 @@ make_slide() {
     -fill white -font "$LATIN_BOLD" -pointsize 56 -annotate +148+104 'Vexo' \
     -fill white -font "$CJK" -pointsize 20 -annotate +150+160 "$slogan" \
     -fill 'rgba(255,255,255,0.80)' -font "$LATIN" -pointsize 12 -annotate +150+184 "$tagline" \
-    "$png"
+    -alpha off -depth 8 "PNG24:$png"
 
-  # Highest quality that fits the budget.
-  local q best=""
-  for q in $(seq 95 -1 40); do
-    "$CONVERT" "$png" -strip -interlace none -sampling-factor 2x2,1x1,1x1 \
-      -colorspace sRGB -type TrueColor -quality "$q" "$tmp/try.jpg"
-    if [ "$(stat -c %s "$tmp/try.jpg")" -le "$budget" ]; then
-      best=$q
-      break
-    fi
-  done
-  if [ -z "$best" ]; then
-    echo "make_slides.sh: $out does not fit $budget bytes even at quality 40" >&2
-    return 1
-  fi
-  mv "$tmp/try.jpg" "$out"
-  echo "$out: quality $best, $(stat -c %s "$out") bytes"
+  "$PYTHON" encode_slide.py "$png" "$out" --min-ssim 0.97 ${table:+--table "$table"}
 }
 
-make_slide slide1.jpg 10400 '#1e3c9a' '#7b2ff7' '#3b4fd8' '高清流畅  随心播放' 'The video player for every format'
-make_slide slide2.jpg 9700  '#ff7a18' '#d7263d' '#e8452c' '极速启动  轻巧不卡顿' 'Starts fast, stays light'
-make_slide slide3.jpg 11100 '#0f9b8e' '#1c5fa8' '#138a9a' '全格式解码  一个就够' 'Plays the formats you have'
-make_slide slide4.jpg 12200 '#232526' '#c2185b' '#b0175a' '免费下载  安心使用' 'Free, clean, no ads in your way'
+make_slide slide1.jpg '#1e3c9a' '#7b2ff7' '#3b4fd8' '高清流畅  随心播放' 'The video player for every format'
+make_slide slide2.jpg '#ff7a18' '#d7263d' '#e8452c' '极速启动  轻巧不卡顿' 'Starts fast, stays light'
+make_slide slide3.jpg '#0f9b8e' '#1c5fa8' '#138a9a' '全格式解码  一个就够' 'Plays the formats you have'
+make_slide slide4.jpg '#232526' '#c2185b' '#b0175a' '免费下载  安心使用' 'Free, clean, no ads in your way'
