@@ -44,11 +44,15 @@ DWORD ComposeUrl(const char* base, const char* tail, char** composed, DWORD* com
   return 0;
 }
 
-DWORD CanonicalizeUrl(const char* composed, DWORD composedSize, char** canonical) {
+DWORD CanonicalizeUrl(const char* composed, DWORD composedSize, char** canonical, bool* outOfMemory) {
   *canonical = nullptr;
+  *outOfMemory = false;
   DWORD length = 2 * composedSize;
   char* buffer = AllocateChars(length);
-  if (buffer == nullptr) return ERROR_OUTOFMEMORY;
+  if (buffer == nullptr) {
+    *outOfMemory = true;
+    return ERROR_OUTOFMEMORY;
+  }
 
   // Without WinINet the canonicaliser fails as a call would: with the
   // reason the library could not be had.
@@ -62,7 +66,10 @@ DWORD CanonicalizeUrl(const char* composed, DWORD composedSize, char** canonical
     // length now holds the size the canonical form needs; one retry only.
     FreeBuffer(buffer);
     buffer = AllocateChars(length);
-    if (buffer == nullptr) return ERROR_OUTOFMEMORY;
+    if (buffer == nullptr) {
+      *outOfMemory = true;
+      return ERROR_OUTOFMEMORY;
+    }
     error = 0;
     if (!wininet->InternetCanonicalizeUrlA(composed, buffer, &length, 0)) error = LastErrorOfFailure();
   }

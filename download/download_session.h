@@ -16,9 +16,10 @@ DWORD ComposeUrl(const char* base, const char* tail, char** composed, DWORD* com
 
 // Canonicalises into a heap buffer of twice composedSize, regrown once to
 // the size the canonicaliser asks for. Returns 0 (the buffer is the
-// caller's), ERROR_OUTOFMEMORY or the canonicaliser's error (nothing left
-// allocated in either case).
-DWORD CanonicalizeUrl(const char* composed, DWORD composedSize, char** canonical);
+// caller's) or an error, with nothing left allocated: ERROR_OUTOFMEMORY
+// with *outOfMemory set when a buffer could not be had, else the
+// canonicaliser's own error (which may be 14 as well, *outOfMemory clear).
+DWORD CanonicalizeUrl(const char* composed, DWORD composedSize, char** canonical, bool* outOfMemory);
 
 // Downloads url into the URL cache; cacheFile receives the local path
 // (kPathChars). With a window, progress and Cancel go through a

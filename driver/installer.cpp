@@ -190,8 +190,10 @@ bool InstallRun::Download() {
   if (error == ERROR_OUTOFMEMORY) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
   if (error != 0) return ReportError(IDS_INTERNAL_ERROR);
 
-  error = CanonicalizeUrl(composedUrl_, composedSize_, &canonicalUrl_);
-  if (error == ERROR_OUTOFMEMORY) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
+  bool outOfMemory = false;
+  error = CanonicalizeUrl(composedUrl_, composedSize_, &canonicalUrl_, &outOfMemory);
+  if (outOfMemory) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
+  // Any error of the canonicaliser itself, 14 included, names the URL.
   if (error != 0) {
     if (!silent_) ShowFormattedErrorMessage(instance_, Owner(), g_caption, IDS_INVALID_PATH, composedUrl_);
     return Fail(error);

@@ -57,7 +57,8 @@ bool SendStatisticsPingTo(const char* baseUrl, int event) {
   DWORD urlSize = 0;
   if (ComposeUrl(base, query, &url, &urlSize) != 0) return false;
   char* canonical = nullptr;
-  const DWORD error = CanonicalizeUrl(url, urlSize, &canonical);
+  bool outOfMemory = false;
+  const DWORD error = CanonicalizeUrl(url, urlSize, &canonical, &outOfMemory);
   const bool answered = error == 0 && RequestUrl(canonical);
   FreeBuffer(canonical);
   FreeBuffer(url);
