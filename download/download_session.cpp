@@ -1,6 +1,5 @@
 #include "download/download_session.h"
 
-#include "download/bind_status_callback.h"
 #include "base/bounded_string.h"
 #include "base/heap.h"
 #include "base/platform_libraries.h"
@@ -79,17 +78,4 @@ DWORD CanonicalizeUrl(const char* composed, DWORD composedSize, char** canonical
   }
   *canonical = buffer;
   return 0;
-}
-
-HRESULT DownloadPackage(const char* url, char* cacheFile, ProgressWindow* window) {
-  const UrlMonEntries* urlmon = UrlMon();
-  if (!urlmon) return HRESULT_FROM_WIN32(LastErrorOfFailure());
-  if (window == nullptr)
-    return urlmon->URLDownloadToCacheFileA(nullptr, url, cacheFile, static_cast<DWORD>(kPathChars), 0, nullptr);
-  CDownloadBindStatusCallback callback(window);
-  return urlmon->URLDownloadToCacheFileA(nullptr, url, cacheFile, static_cast<DWORD>(kPathChars), 0, &callback);
-}
-
-void RemoveCachedPackage(const char* url) {
-  if (const WinInetEntries* wininet = WinInet()) wininet->DeleteUrlCacheEntryA(url);
 }
