@@ -23,22 +23,18 @@ void Count(LONG& count, LONG delta) { InterlockedExchangeAdd(&count, delta); }
 constexpr int kMaxModules = 64;
 HMODULE g_modules[kMaxModules];  // loaded by the program and not yet freed
 
+// Slots are taken and given back atomically: libraries are loaded and
+// freed on the download thread too.
 void AddModule(HMODULE module) {
   Count(g_counts.libraries, 1);
   for (HMODULE& slot : g_modules)
-    if (!slot) {
-      slot = module;
-      return;
-    }
+    if (!InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&slot), module, nullptr)) return;
 }
 
 void RemoveModule(HMODULE module) {
   Count(g_counts.libraries, -1);
   for (HMODULE& slot : g_modules)
-    if (slot == module) {
-      slot = nullptr;
-      return;
-    }
+    if (InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&slot), nullptr, module) == module) return;
 }
 
 char g_missing[512];  // VEXO_MISSING_DLL, lower-cased

@@ -6,6 +6,7 @@
 #include "base/heap.h"
 #include "base/platform_libraries.h"
 #include "base/sizes.h"
+#include "base/system_library.h"
 #include "download/bind_status_callback.h"
 #include "ui/progress_window.h"
 
@@ -117,8 +118,11 @@ struct PackageDownload {
   char chain[kMaxRedirects][kUrlChars];
   int chainLength;
 
-  // The installer's thread's own.
+  // Set by the installer's thread before the download thread starts.
   decltype(&URLDownloadToCacheFileA) download;
+  HMODULE urlmon;  // the download thread's own hold on the library it runs in
+
+  // The installer's thread's own.
   CDownloadBindStatusCallback* progress;
   bool abandoned;
   bool succeeded;
@@ -232,6 +236,9 @@ DWORD WINAPI DownloadThread(void* parameter) {
   PublishWindow(download->threadWindow, nullptr);
   if (relay) DestroyWindow(relay);
   if (SUCCEEDED(com)) CoUninitialize();
+  // The installer may have freed its own hold by now, if it went on
+  // without this thread.
+  if (download->urlmon) FreeLibrary(download->urlmon);
   DropHold(download);
   return 0;
 }
@@ -445,12 +452,17 @@ HRESULT RunPackageDownload(PackageDownload* download, ProgressWindow* window) {
   download->progress = &progress;
   PublishWindow(download->watchWindow, relay);
 
+  // The download thread keeps urlmon loaded for as long as it runs in it,
+  // whatever the installer's clean-up frees.
+  download->urlmon = LoadSystemLibrary("urlmon.dll");
   NoteActivity(download);
   AddHold(download);  // the download thread's
-  HANDLE thread = CreateThread(nullptr, 0, DownloadThread, download, 0, nullptr);
+  HANDLE thread = download->urlmon ? CreateThread(nullptr, 0, DownloadThread, download, 0, nullptr) : nullptr;
   HRESULT outcome;
   if (!thread) {
     outcome = HRESULT_FROM_WIN32(LastErrorOfFailure());
+    if (download->urlmon) FreeLibrary(download->urlmon);
+    download->urlmon = nullptr;
     DropHold(download);
   } else {
     WatchDownload(download, thread, window);
