@@ -119,6 +119,7 @@ struct PackageDownload {
   int chainLength;
 
   // Set by the installer's thread before the download thread starts.
+  char* url;  // in the same block, after the record
   decltype(&URLDownloadToCacheFileA) download;
   HMODULE urlmon;  // the download thread's own hold on the library it runs in
 
@@ -126,7 +127,6 @@ struct PackageDownload {
   CDownloadBindStatusCallback* progress;
   bool abandoned;
   bool succeeded;
-  char* url;  // in the same block, after the record
 };
 
 namespace {
@@ -160,7 +160,7 @@ void AskToStop(PackageDownload* download, StopReason reason) {
   InterlockedCompareExchange(&download->stopReason, reason, kRunning);
 }
 
-// Has the download thread abort its binding: a sent message for its relay
+// Makes the download thread abort its binding: a sent message for its relay
 // window, and a posted one so that a wait for input wakes up to deliver it.
 void WakeDownloadThread(PackageDownload* download) {
   HWND window = ReadWindow(download->threadWindow);
