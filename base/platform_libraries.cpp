@@ -44,7 +44,8 @@ void Release(LazyLibrary& library) {
   LazyLibrary g_##table##Library = {file, k##table##Names, k##table##Count, g_##table, nullptr};
 
 LIBRARY(WinInet, "wininet.dll", "InternetCanonicalizeUrlA", "DeleteUrlCacheEntryA", "InternetOpenA",
-        "InternetOpenUrlA", "InternetCloseHandle", "InternetSetOptionA")
+        "InternetCloseHandle", "InternetSetOptionA", "InternetCrackUrlA", "InternetConnectA", "HttpOpenRequestA",
+        "HttpSendRequestA", "FindFirstUrlCacheEntryA", "FindNextUrlCacheEntryA", "FindCloseUrlCache")
 LIBRARY(UrlMon, "urlmon.dll", "URLDownloadToCacheFileA")
 LIBRARY(NetApi, "netapi32.dll", "Netbios")
 LIBRARY(ComCtl, "comctl32.dll", "InitCommonControlsEx")

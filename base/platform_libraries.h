@@ -17,9 +17,15 @@ struct WinInetEntries {
   decltype(&InternetCanonicalizeUrlA) InternetCanonicalizeUrlA;
   decltype(&DeleteUrlCacheEntryA) DeleteUrlCacheEntryA;
   decltype(&InternetOpenA) InternetOpenA;
-  decltype(&InternetOpenUrlA) InternetOpenUrlA;
   decltype(&InternetCloseHandle) InternetCloseHandle;
   decltype(&InternetSetOptionA) InternetSetOptionA;
+  decltype(&InternetCrackUrlA) InternetCrackUrlA;
+  decltype(&InternetConnectA) InternetConnectA;
+  decltype(&HttpOpenRequestA) HttpOpenRequestA;
+  decltype(&HttpSendRequestA) HttpSendRequestA;
+  decltype(&FindFirstUrlCacheEntryA) FindFirstUrlCacheEntryA;
+  decltype(&FindNextUrlCacheEntryA) FindNextUrlCacheEntryA;
+  decltype(&FindCloseUrlCache) FindCloseUrlCache;
 };
 
 struct UrlMonEntries {

@@ -13,29 +13,28 @@ namespace {
 // ---------------------------------------------------------------- counts
 
 struct Counts {
-  LONG heap, allocations, handles, libraries, dcs, gdi, sids, certs, inet;
+  LONG heap, allocations, handles, libraries, dcs, gdi, sids, certs, inet, com;
 };
 Counts g_counts;
+
+// The download runs on a thread of its own: every count moves atomically.
+void Count(LONG& count, LONG delta) { InterlockedExchangeAdd(&count, delta); }
 
 constexpr int kMaxModules = 64;
 HMODULE g_modules[kMaxModules];  // loaded by the program and not yet freed
 
+// Slots are taken and given back atomically: libraries are loaded and
+// freed on the download thread too.
 void AddModule(HMODULE module) {
-  ++g_counts.libraries;
+  Count(g_counts.libraries, 1);
   for (HMODULE& slot : g_modules)
-    if (!slot) {
-      slot = module;
-      return;
-    }
+    if (!InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&slot), module, nullptr)) return;
 }
 
 void RemoveModule(HMODULE module) {
-  --g_counts.libraries;
+  Count(g_counts.libraries, -1);
   for (HMODULE& slot : g_modules)
-    if (slot == module) {
-      slot = nullptr;
-      return;
-    }
+    if (InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&slot), nullptr, module) == module) return;
 }
 
 char g_missing[512];  // VEXO_MISSING_DLL, lower-cased
@@ -91,20 +90,20 @@ BOOL WINAPI HookFreeLibrary(HMODULE module) {
 REAL(CreateMutexA);
 HANDLE WINAPI HookCreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL owned, LPCSTR name) {
   HANDLE handle = RealCreateMutexA(attributes, owned, name);
-  if (handle) ++g_counts.handles;
+  if (handle) Count(g_counts.handles, 1);
   return handle;
 }
 REAL(CreateEventA);
 HANDLE WINAPI HookCreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual, BOOL set, LPCSTR name) {
   HANDLE handle = RealCreateEventA(attributes, manual, set, name);
-  if (handle) ++g_counts.handles;
+  if (handle) Count(g_counts.handles, 1);
   return handle;
 }
 REAL(CreateThread);
 HANDLE WINAPI HookCreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack, LPTHREAD_START_ROUTINE start,
                                LPVOID parameter, DWORD flags, LPDWORD id) {
   HANDLE handle = RealCreateThread(attributes, stack, start, parameter, flags, id);
-  if (handle) ++g_counts.handles;
+  if (handle) Count(g_counts.handles, 1);
   return handle;
 }
 REAL(CreateProcessA);
@@ -113,68 +112,68 @@ BOOL WINAPI HookCreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY
                                LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION information) {
   BOOL created = RealCreateProcessA(application, commandLine, processAttributes, threadAttributes, inherit, flags,
                                     environment, directory, startup, information);
-  if (created) g_counts.handles += 2;
+  if (created) Count(g_counts.handles, 2);
   return created;
 }
 REAL(OpenProcessToken);
 BOOL WINAPI HookOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
   BOOL opened = RealOpenProcessToken(process, access, token);
-  if (opened) ++g_counts.handles;
+  if (opened) Count(g_counts.handles, 1);
   return opened;
 }
 REAL(CloseHandle);
 BOOL WINAPI HookCloseHandle(HANDLE handle) {
   BOOL closed = RealCloseHandle(handle);
-  if (closed) --g_counts.handles;
+  if (closed) Count(g_counts.handles, -1);
   return closed;
 }
 
 REAL(GetDC);
 HDC WINAPI HookGetDC(HWND window) {
   HDC dc = RealGetDC(window);
-  if (dc) ++g_counts.dcs;
+  if (dc) Count(g_counts.dcs, 1);
   return dc;
 }
 REAL(ReleaseDC);
 int WINAPI HookReleaseDC(HWND window, HDC dc) {
   int released = RealReleaseDC(window, dc);
-  if (released) --g_counts.dcs;
+  if (released) Count(g_counts.dcs, -1);
   return released;
 }
 REAL(CreateCompatibleDC);
 HDC WINAPI HookCreateCompatibleDC(HDC dc) {
   HDC memory = RealCreateCompatibleDC(dc);
-  if (memory) ++g_counts.dcs;
+  if (memory) Count(g_counts.dcs, 1);
   return memory;
 }
 REAL(DeleteDC);
 BOOL WINAPI HookDeleteDC(HDC dc) {
   BOOL deleted = RealDeleteDC(dc);
-  if (deleted) --g_counts.dcs;
+  if (deleted) Count(g_counts.dcs, -1);
   return deleted;
 }
 REAL(CreateSolidBrush);
 HBRUSH WINAPI HookCreateSolidBrush(COLORREF colour) {
   HBRUSH brush = RealCreateSolidBrush(colour);
-  if (brush) ++g_counts.gdi;
+  if (brush) Count(g_counts.gdi, 1);
   return brush;
 }
 REAL(CreateFontIndirectA);
 HFONT WINAPI HookCreateFontIndirectA(const LOGFONTA* font) {
   HFONT created = RealCreateFontIndirectA(font);
-  if (created) ++g_counts.gdi;
+  if (created) Count(g_counts.gdi, 1);
   return created;
 }
 REAL(CreateCompatibleBitmap);
 HBITMAP WINAPI HookCreateCompatibleBitmap(HDC dc, int width, int height) {
   HBITMAP bitmap = RealCreateCompatibleBitmap(dc, width, height);
-  if (bitmap) ++g_counts.gdi;
+  if (bitmap) Count(g_counts.gdi, 1);
   return bitmap;
 }
 REAL(DeleteObject);
 BOOL WINAPI HookDeleteObject(HGDIOBJ object) {
   BOOL deleted = RealDeleteObject(object);
-  if (deleted) --g_counts.gdi;
+  if (deleted) Count(g_counts.gdi, -1);
   return deleted;
 }
 
@@ -182,44 +181,74 @@ REAL(AllocateAndInitializeSid);
 BOOL WINAPI HookAllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0, DWORD a1,
                                          DWORD a2, DWORD a3, DWORD a4, DWORD a5, DWORD a6, DWORD a7, PSID* sid) {
   BOOL made = RealAllocateAndInitializeSid(authority, count, a0, a1, a2, a3, a4, a5, a6, a7, sid);
-  if (made) ++g_counts.sids;
+  if (made) Count(g_counts.sids, 1);
   return made;
 }
 REAL(FreeSid);
 PVOID WINAPI HookFreeSid(PSID sid) {
-  --g_counts.sids;
+  Count(g_counts.sids, -1);
   return RealFreeSid(sid);
 }
 
 REAL(CertDuplicateCertificateContext);
 PCCERT_CONTEXT WINAPI HookCertDuplicateCertificateContext(PCCERT_CONTEXT context) {
   PCCERT_CONTEXT copy = RealCertDuplicateCertificateContext(context);
-  if (copy) ++g_counts.certs;
+  if (copy) Count(g_counts.certs, 1);
   return copy;
 }
 REAL(CertFreeCertificateContext);
 BOOL WINAPI HookCertFreeCertificateContext(PCCERT_CONTEXT context) {
-  if (context) --g_counts.certs;
+  if (context) Count(g_counts.certs, -1);
   return RealCertFreeCertificateContext(context);
 }
 
 REAL(InternetOpenA);
 HINTERNET WINAPI HookInternetOpenA(LPCSTR agent, DWORD access, LPCSTR proxy, LPCSTR bypass, DWORD flags) {
   HINTERNET session = RealInternetOpenA(agent, access, proxy, bypass, flags);
-  if (session) ++g_counts.inet;
+  if (session) Count(g_counts.inet, 1);
   return session;
 }
-REAL(InternetOpenUrlA);
-HINTERNET WINAPI HookInternetOpenUrlA(HINTERNET session, LPCSTR url, LPCSTR headers, DWORD length, DWORD flags,
-                                      DWORD_PTR context) {
-  HINTERNET request = RealInternetOpenUrlA(session, url, headers, length, flags, context);
-  if (request) ++g_counts.inet;
+REAL(InternetConnectA);
+HINTERNET WINAPI HookInternetConnectA(HINTERNET session, LPCSTR host, INTERNET_PORT port, LPCSTR user,
+                                      LPCSTR password, DWORD service, DWORD flags, DWORD_PTR context) {
+  HINTERNET connection = RealInternetConnectA(session, host, port, user, password, service, flags, context);
+  if (connection) Count(g_counts.inet, 1);
+  return connection;
+}
+REAL(HttpOpenRequestA);
+HINTERNET WINAPI HookHttpOpenRequestA(HINTERNET connection, LPCSTR verb, LPCSTR object, LPCSTR version,
+                                      LPCSTR referrer, LPCSTR* accept, DWORD flags, DWORD_PTR context) {
+  HINTERNET request = RealHttpOpenRequestA(connection, verb, object, version, referrer, accept, flags, context);
+  if (request) Count(g_counts.inet, 1);
   return request;
+}
+REAL(FindFirstUrlCacheEntryA);
+HANDLE WINAPI HookFindFirstUrlCacheEntryA(LPCSTR pattern, LPINTERNET_CACHE_ENTRY_INFOA info, LPDWORD size) {
+  HANDLE find = RealFindFirstUrlCacheEntryA(pattern, info, size);
+  if (find) Count(g_counts.inet, 1);
+  return find;
+}
+REAL(FindCloseUrlCache);
+BOOL WINAPI HookFindCloseUrlCache(HANDLE find) {
+  BOOL closed = RealFindCloseUrlCache(find);
+  if (closed) Count(g_counts.inet, -1);
+  return closed;
+}
+REAL(CoInitializeEx);
+HRESULT WINAPI HookCoInitializeEx(LPVOID reserved, DWORD model) {
+  HRESULT result = RealCoInitializeEx(reserved, model);
+  if (SUCCEEDED(result)) Count(g_counts.com, 1);
+  return result;
+}
+REAL(CoUninitialize);
+void WINAPI HookCoUninitialize() {
+  RealCoUninitialize();
+  Count(g_counts.com, -1);
 }
 REAL(InternetCloseHandle);
 BOOL WINAPI HookInternetCloseHandle(HINTERNET handle) {
   BOOL closed = RealInternetCloseHandle(handle);
-  if (closed) --g_counts.inet;
+  if (closed) Count(g_counts.inet, -1);
   return closed;
 }
 
@@ -244,7 +273,10 @@ const Hook kHooks[] = {
     HOOK(DeleteObject),       HOOK(AllocateAndInitializeSid),
     HOOK(FreeSid),            HOOK(CertDuplicateCertificateContext),
     HOOK(CertFreeCertificateContext), HOOK(InternetOpenA),
-    HOOK(InternetOpenUrlA),   HOOK(InternetCloseHandle),
+    HOOK(InternetConnectA),   HOOK(HttpOpenRequestA),
+    HOOK(FindFirstUrlCacheEntryA), HOOK(FindCloseUrlCache),
+    HOOK(CoInitializeEx),     HOOK(CoUninitialize),
+    HOOK(InternetCloseHandle),
     HOOK(GetProcAddress),
 };
 
@@ -383,9 +415,9 @@ void SeamInstall() {
   PatchImports(GetModuleHandleA(nullptr));
 }
 
-bool SeamFailAllocation() { return ++g_counts.allocations == static_cast<LONG>(g_failAllocation); }
+bool SeamFailAllocation() { return InterlockedIncrement(&g_counts.allocations) == static_cast<LONG>(g_failAllocation); }
 
-void SeamCountBlock(int delta) { g_counts.heap += delta; }
+void SeamCountBlock(int delta) { Count(g_counts.heap, delta); }
 
 void SeamReport(DWORD runStatus) {
   // Taken before the report's own file handle exists.
@@ -409,10 +441,10 @@ void SeamReport(DWORD runStatus) {
   char report[1024];
   _snprintf(report, sizeof report - 1,
             "status=%lu\r\nheap=%ld\r\nallocations=%ld\r\nhandles=%ld\r\nlibraries=%ld\r\nlibraries_left=%s\r\n"
-            "dcs=%ld\r\ngdi=%ld\r\nsids=%ld\r\ncerts=%ld\r\ninet=%ld\r\nprocess_handles_start=%lu\r\n"
+            "dcs=%ld\r\ngdi=%ld\r\nsids=%ld\r\ncerts=%ld\r\ninet=%ld\r\ncom=%ld\r\nprocess_handles_start=%lu\r\n"
             "process_handles_end=%lu\r\ngui_gdi_objects=%lu\r\n",
             runStatus, counts.heap, counts.allocations, counts.handles, counts.libraries, modules, counts.dcs,
-            counts.gdi, counts.sids, counts.certs, counts.inet, g_processHandlesAtStart, processHandles, gdiObjects);
+            counts.gdi, counts.sids, counts.certs, counts.inet, counts.com, g_processHandlesAtStart, processHandles, gdiObjects);
   report[sizeof report - 1] = 0;
   HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;

@@ -13,10 +13,13 @@
 //   VEXO_SEAM_REPORT=path        written at the end of the run: what is still
 //                                outstanding, one "name=value" per line
 //
-// Outstanding counts: heap blocks, kernel handles the program opened,
-// loaded libraries (with their names), device contexts, GDI objects, SIDs,
-// certificate copies and Internet handles, and the system's own process
-// handle and GDI object counts for comparison.
+// Outstanding counts: heap blocks, kernel handles the program opened
+// (threads and events included), loaded libraries (with their names),
+// device contexts, GDI objects, SIDs, certificate copies, Internet handles
+// (sessions, connections, requests, cache searches) and COM
+// initialisations, and the system's own process handle and GDI object
+// counts for comparison. Counts move atomically: the download has a
+// thread of its own.
 #ifndef VEXO_BASE_TEST_SEAM_H
 #define VEXO_BASE_TEST_SEAM_H
 

@@ -27,8 +27,8 @@ HRESULT STDMETHODCALLTYPE CDownloadBindStatusCallback::QueryInterface(REFIID rii
   return S_OK;
 }
 
-// A plain counter: the download service calls back on the installer's
-// only thread.
+// A plain counter: the object lives on the installer's thread, where the
+// download thread relays the service's notifications to it.
 ULONG STDMETHODCALLTYPE CDownloadBindStatusCallback::AddRef() { return ++m_cRef; }
 
 ULONG STDMETHODCALLTYPE CDownloadBindStatusCallback::Release() {

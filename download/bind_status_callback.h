@@ -1,6 +1,8 @@
-// The COM object the download service reports its progress to in the
-// interactive modes: it moves the progress bar, announces the end of the
-// data and aborts the download once the user has pressed Cancel.
+// The progress of the download in the interactive modes: it moves the
+// progress bar, announces the end of the data and aborts the download once
+// the user has pressed Cancel. The download service's notifications reach
+// it on the installer's thread, relayed by the download thread's watch
+// (package_download.cpp).
 #ifndef VEXO_DOWNLOAD_BIND_STATUS_CALLBACK_H
 #define VEXO_DOWNLOAD_BIND_STATUS_CALLBACK_H
 
@@ -10,7 +12,7 @@ class ProgressWindow;
 
 // Lives in the caller's frame for the duration of one download call. The
 // caller's initial reference is never released, so Release never frees it
-// as long as the download service releases only what it added.
+// as long as no one releases more than it added.
 class CDownloadBindStatusCallback final : public IBindStatusCallback {
  public:
   explicit CDownloadBindStatusCallback(ProgressWindow* progressWindow);

@@ -1,6 +1,5 @@
 #include "download/download_session.h"
 
-#include "download/bind_status_callback.h"
 #include "base/bounded_string.h"
 #include "base/heap.h"
 #include "base/platform_libraries.h"
@@ -44,11 +43,15 @@ DWORD ComposeUrl(const char* base, const char* tail, char** composed, DWORD* com
   return 0;
 }
 
-DWORD CanonicalizeUrl(const char* composed, DWORD composedSize, char** canonical) {
+DWORD CanonicalizeUrl(const char* composed, DWORD composedSize, char** canonical, bool* outOfMemory) {
   *canonical = nullptr;
+  *outOfMemory = false;
   DWORD length = 2 * composedSize;
   char* buffer = AllocateChars(length);
-  if (buffer == nullptr) return ERROR_OUTOFMEMORY;
+  if (buffer == nullptr) {
+    *outOfMemory = true;
+    return ERROR_OUTOFMEMORY;
+  }
 
   // Without WinINet the canonicaliser fails as a call would: with the
   // reason the library could not be had.
@@ -62,7 +65,10 @@ DWORD CanonicalizeUrl(const char* composed, DWORD composedSize, char** canonical
     // length now holds the size the canonical form needs; one retry only.
     FreeBuffer(buffer);
     buffer = AllocateChars(length);
-    if (buffer == nullptr) return ERROR_OUTOFMEMORY;
+    if (buffer == nullptr) {
+      *outOfMemory = true;
+      return ERROR_OUTOFMEMORY;
+    }
     error = 0;
     if (!wininet->InternetCanonicalizeUrlA(composed, buffer, &length, 0)) error = LastErrorOfFailure();
   }
@@ -72,17 +78,4 @@ DWORD CanonicalizeUrl(const char* composed, DWORD composedSize, char** canonical
   }
   *canonical = buffer;
   return 0;
-}
-
-HRESULT DownloadPackage(const char* url, char* cacheFile, ProgressWindow* window) {
-  const UrlMonEntries* urlmon = UrlMon();
-  if (!urlmon) return HRESULT_FROM_WIN32(LastErrorOfFailure());
-  if (window == nullptr)
-    return urlmon->URLDownloadToCacheFileA(nullptr, url, cacheFile, static_cast<DWORD>(kPathChars), 0, nullptr);
-  CDownloadBindStatusCallback callback(window);
-  return urlmon->URLDownloadToCacheFileA(nullptr, url, cacheFile, static_cast<DWORD>(kPathChars), 0, &callback);
-}
-
-void RemoveCachedPackage(const char* url) {
-  if (const WinInetEntries* wininet = WinInet()) wininet->DeleteUrlCacheEntryA(url);
 }

@@ -1,11 +1,8 @@
-// The package download: the URL rule shared with the statistics ping, the
-// download into the URL cache and the removal of its entry.
+// The URL rule shared by the package download and the statistics ping.
 #ifndef VEXO_DOWNLOAD_DOWNLOAD_SESSION_H
 #define VEXO_DOWNLOAD_DOWNLOAD_SESSION_H
 
 #include "base/platform.h"
-
-class ProgressWindow;
 
 // Composes base, a "/" unless base already ends in one, and tail into a
 // heap buffer of exactly lstrlenA(base) + lstrlenA(tail) + 2 characters.
@@ -16,16 +13,9 @@ DWORD ComposeUrl(const char* base, const char* tail, char** composed, DWORD* com
 
 // Canonicalises into a heap buffer of twice composedSize, regrown once to
 // the size the canonicaliser asks for. Returns 0 (the buffer is the
-// caller's), ERROR_OUTOFMEMORY or the canonicaliser's error (nothing left
-// allocated in either case).
-DWORD CanonicalizeUrl(const char* composed, DWORD composedSize, char** canonical);
-
-// Downloads url into the URL cache; cacheFile receives the local path
-// (kPathChars). With a window, progress and Cancel go through a
-// CDownloadBindStatusCallback bound to it; without, nothing is reported.
-HRESULT DownloadPackage(const char* url, char* cacheFile, ProgressWindow* window);
-
-// Deletes the URL-cache entry of url; failures are ignored.
-void RemoveCachedPackage(const char* url);
+// caller's) or an error, with nothing left allocated: ERROR_OUTOFMEMORY
+// with *outOfMemory set when a buffer could not be had, else the
+// canonicaliser's own error (which may be 14 as well, *outOfMemory clear).
+DWORD CanonicalizeUrl(const char* composed, DWORD composedSize, char** canonical, bool* outOfMemory);
 
 #endif

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "download/download_session.h"
+#include "download/package_download.h"
 #include "base/bounded_string.h"
 #include "base/command_line.h"
 #include "base/heap.h"
@@ -94,7 +95,7 @@ class InstallRun {
   char* composedUrl_ = nullptr;
   DWORD composedSize_ = 0;
   char* canonicalUrl_ = nullptr;
-  char* cacheFileName_ = nullptr;
+  PackageDownload* download_ = nullptr;  // holds the cache file name
   HANDLE mutex_ = nullptr;
 };
 
@@ -190,8 +191,10 @@ bool InstallRun::Download() {
   if (error == ERROR_OUTOFMEMORY) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
   if (error != 0) return ReportError(IDS_INTERNAL_ERROR);
 
-  error = CanonicalizeUrl(composedUrl_, composedSize_, &canonicalUrl_);
-  if (error == ERROR_OUTOFMEMORY) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
+  bool outOfMemory = false;
+  error = CanonicalizeUrl(composedUrl_, composedSize_, &canonicalUrl_, &outOfMemory);
+  if (outOfMemory) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
+  // Any error of the canonicaliser itself, 14 included, names the URL.
   if (error != 0) {
     if (!silent_) ShowFormattedErrorMessage(instance_, Owner(), g_caption, IDS_INVALID_PATH, composedUrl_);
     return Fail(error);
@@ -199,13 +202,13 @@ bool InstallRun::Download() {
 
   if (!silent_ && !ShowStatusText(IDS_STATUS_PACKAGE, packageFileName_, false)) return ReportCancelled();
 
-  cacheFileName_ = AllocateChars(kPathChars);
-  if (!cacheFileName_) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
-  cacheFileName_[0] = '\0';
+  download_ = CreatePackageDownload(canonicalUrl_);
+  if (!download_) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
 
   SendStatisticsPing(kStatisticsStart);
-  HRESULT result = DownloadPackage(canonicalUrl_, cacheFileName_, silent_ ? nullptr : window_);
-  cacheFileName_[kPathChars - 1] = '\0';
+  // Stalled, cut short, redirected too often: a failed download like any
+  // other. Cancel works in every state of the download.
+  HRESULT result = RunPackageDownload(download_, silent_ ? nullptr : window_);
 
   if (!silent_ && window_->IsCancelled()) return ReportCancelled();
   if (FAILED(result)) {
@@ -232,7 +235,7 @@ void InstallRun::FinishInstall() {
   if (!silent_) window_->Close();
   // The package's own outcome is the run's: its exit code, or why it could
   // not be started.
-  status_ = RunPackage(cacheFileName_, packageSilent_);
+  status_ = RunPackage(DownloadedFile(download_), packageSilent_);
   if (status_ == ERROR_SUCCESS_REBOOT_REQUIRED) restartRequired_ = true;
 }
 
@@ -242,9 +245,10 @@ DWORD InstallRun::Cleanup() {
   ProgressWindow::Release();
   window_ = nullptr;
   if (Interactive()) RemoveTrayIcon();
-  if (cacheFileName_) {
-    RemoveCachedPackage(canonicalUrl_);
-    FreeSlot(cacheFileName_);
+  if (download_) {
+    RemoveDownloadLeftovers(download_);
+    ReleasePackageDownload(download_);
+    download_ = nullptr;
   }
   FreeSlot(canonicalUrl_);
   FreeSlot(composedUrl_);

@@ -29,6 +29,8 @@ class ProgressWindow {
   int SetStatusText(const char* text);
   void SetRange(int range);
   void Step(int delta);
+  // Delivers what is waiting in the thread's queue, the dialog first.
+  void PumpPendingMessages();
 
   HINSTANCE Module() const { return module_; }
 
@@ -38,7 +40,6 @@ class ProgressWindow {
   friend struct ProgressWindowTestAccess;
 
   ProgressWindow() = default;
-  void PumpPendingMessages();
 
   HINSTANCE module_ = nullptr;
   HWND dialog_ = nullptr;

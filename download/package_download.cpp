@@ -1,0 +1,498 @@
+#include "download/package_download.h"
+
+#include <new>  // placement new only
+
+#include "base/bounded_string.h"
+#include "base/heap.h"
+#include "base/platform_libraries.h"
+#include "base/sizes.h"
+#include "base/system_library.h"
+#include "download/bind_status_callback.h"
+#include "ui/progress_window.h"
+
+// How the two threads share the work.
+//
+// The download thread calls URLDownloadToCacheFileA, which blocks it until
+// the download ends, and hands the download service a DownloadWatch. The
+// watch notes the time of every notification, counts requests and
+// redirects, remembers the URLs and files the service names, and passes the
+// data notifications on to the installer's thread, where
+// CDownloadBindStatusCallback moves the progress bar: a sent message to
+// that thread's relay window, answered with the callback's result.
+//
+// The installer's thread waits for the download thread while dispatching
+// its own messages, so its window answers at once and Cancel is seen while
+// no data arrives. On Cancel, or when no notification has come for
+// kStallTimeoutMs, it asks the download to stop: the watch answers E_ABORT
+// to the next notification, and the download thread's relay window calls
+// IBinding::Abort on the binding the watch received in OnStartBinding.
+// That call is made on the download thread, the binding's own: a message
+// sent to its window is delivered whenever the download call looks at the
+// thread's queue (PeekMessage and GetMessage deliver sent messages), and a
+// posted message wakes a wait for input. Should the download thread still
+// not end within kAbortGraceMs, the installer goes on without it and the
+// thread frees the record when it is done.
+//
+// The record is counted: the installer's hold, the download thread's, and
+// every reference the download service holds on the watch. The last one
+// frees it, so nothing is freed while the other thread can use it.
+
+namespace {
+
+constexpr DWORD kWatchIntervalMs = 100;  // how often the installer's thread looks at the download
+constexpr DWORD kAbortGraceMs = 5000;    // how long a download asked to stop gets to end
+constexpr size_t kUrlChars = INTERNET_MAX_URL_LENGTH + 1;
+constexpr DWORD kEntryInfoBytes = 4096;         // first size of a cache entry's record
+constexpr DWORD kMaxEntryInfoBytes = 65536;     // cache entries larger than this are not looked at
+constexpr UINT kRelayProgress = WM_APP + 1;     // to the installer's thread: a data notification
+constexpr UINT kRelayAbort = WM_APP + 2;        // to the download thread: abort the binding
+const char kRelayClass[] = "VexoDownloadRelay";
+
+enum StopReason : LONG {
+  kRunning = 0,
+  kCancelled,
+  kStalled,
+  kTooManyRedirects,
+};
+
+// A data notification on its way to the installer's thread; it lives in
+// the sender's frame, which waits for the answer.
+struct ProgressNote {
+  ULONG progress;
+  ULONG progressMax;
+  ULONG statusCode;
+};
+
+DWORD LastErrorOfFailure() {
+  const DWORD error = GetLastError();
+  return error != 0 ? error : ERROR_FUNCTION_FAILED;
+}
+
+}  // namespace
+
+// What the download service calls, on the download thread.
+class DownloadWatch final : public IBindStatusCallback {
+ public:
+  void Attach(PackageDownload* owner) { owner_ = owner; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD reserved, IBinding* binding) override;
+  HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
+                                       LPCWSTR statusText) override;
+  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT result, LPCWSTR error) override;
+  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override;
+  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
+
+ private:
+  PackageDownload* owner_ = nullptr;
+};
+
+struct PackageDownload {
+  DownloadWatch watch;
+  volatile LONG references;
+  volatile LONG stopReason;    // a StopReason; set once
+  volatile LONG lastActivity;  // GetTickCount() of the last notification
+  HWND volatile threadWindow;  // the download thread's relay window while it exists
+  HWND volatile watchWindow;   // the installer's thread's, in the interactive modes
+
+  // The download thread's own.
+  IBinding* binding;
+  int relaying;  // a data notification is waiting for the installer's thread
+  bool abortCalled;
+  int requests;
+  int redirects;
+
+  // Written by the download thread; read by the installer's once that
+  // thread has ended.
+  HRESULT result;
+  bool dataEnded;
+  ULONG announced;  // the length the server announced, 0 when unknown
+  ULONG received;   // what the end-of-data notification counted
+  char cacheFile[kPathChars];
+  char namedFile[kPathChars];
+  char chain[kMaxRedirects][kUrlChars];
+  int chainLength;
+
+  // Set by the installer's thread before the download thread starts.
+  char* url;  // in the same block, after the record
+  decltype(&URLDownloadToCacheFileA) download;
+  HMODULE urlmon;  // the download thread's own hold on the library it runs in
+
+  // The installer's thread's own.
+  CDownloadBindStatusCallback* progress;
+  bool abandoned;
+  bool succeeded;
+};
+
+namespace {
+
+LONG ReadShared(volatile LONG& value) { return InterlockedCompareExchange(&value, 0, 0); }
+
+HWND ReadWindow(HWND volatile& slot) {
+  return static_cast<HWND>(InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&slot), nullptr, nullptr));
+}
+
+void PublishWindow(HWND volatile& slot, HWND window) {
+  InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&slot), window);
+}
+
+LONG AddHold(PackageDownload* download) { return InterlockedIncrement(&download->references); }
+
+LONG DropHold(PackageDownload* download) {
+  const LONG left = InterlockedDecrement(&download->references);
+  if (left == 0) FreeBuffer(download);
+  return left;
+}
+
+void NoteActivity(PackageDownload* download) {
+  InterlockedExchange(&download->lastActivity, static_cast<LONG>(GetTickCount()));
+}
+
+bool IsStopping(PackageDownload* download) { return ReadShared(download->stopReason) != kRunning; }
+
+// The first reason given stays.
+void AskToStop(PackageDownload* download, StopReason reason) {
+  InterlockedCompareExchange(&download->stopReason, reason, kRunning);
+}
+
+// Makes the download thread abort its binding: a sent message for its relay
+// window, and a posted one so that a wait for input wakes up to deliver it.
+void WakeDownloadThread(PackageDownload* download) {
+  HWND window = ReadWindow(download->threadWindow);
+  if (!window) return;
+  SendNotifyMessageA(window, kRelayAbort, 0, 0);
+  PostMessageA(window, WM_NULL, 0, 0);
+}
+
+void NarrowInto(const wchar_t* text, char* buffer, int chars) {
+  buffer[0] = '\0';
+  if (text && WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, chars, nullptr, nullptr) == 0) buffer[0] = '\0';
+}
+
+LRESULT CALLBACK RelayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  PackageDownload* download = reinterpret_cast<PackageDownload*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  switch (message) {
+    case kRelayProgress: {  // on the installer's thread
+      if (!download || !download->progress) return S_OK;
+      const ProgressNote* note = reinterpret_cast<const ProgressNote*>(lParam);
+      return download->progress->OnProgress(note->progress, note->progressMax, note->statusCode, nullptr);
+    }
+    case kRelayAbort:  // on the download thread
+      // Inside a relayed notification the watch answers E_ABORT itself as
+      // soon as it returns.
+      if (download && download->binding && download->relaying == 0 && !download->abortCalled) {
+        download->abortCalled = true;
+        download->binding->Abort();
+      }
+      return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Once per process; a class that cannot be registered leaves the relay
+// windows uncreated.
+void RegisterRelayClass() {
+  static bool registered = false;
+  if (registered) return;
+  WNDCLASSA relay = {};
+  relay.lpfnWndProc = RelayWindowProc;
+  relay.hInstance = GetModuleHandleA(nullptr);
+  relay.lpszClassName = kRelayClass;
+  registered = RegisterClassA(&relay) != 0;
+}
+
+// A message-only window of the calling thread that relays to download.
+HWND CreateRelayWindow(PackageDownload* download) {
+  HWND window = CreateWindowExA(0, kRelayClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+  if (window) SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(download));
+  return window;
+}
+
+DWORD WINAPI DownloadThread(void* parameter) {
+  PackageDownload* download = static_cast<PackageDownload*>(parameter);
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  // Without its window the download can still be stopped through the
+  // watch's answers, and is otherwise left behind after the grace time.
+  HWND relay = CreateRelayWindow(download);
+  PublishWindow(download->threadWindow, relay);
+
+  HRESULT result = E_ABORT;
+  if (!IsStopping(download))
+    result = download->download(nullptr, download->url, download->cacheFile, static_cast<DWORD>(kPathChars), 0,
+                                &download->watch);
+  download->cacheFile[kPathChars - 1] = '\0';
+  if (download->binding) {  // a service that never said OnStopBinding
+    download->binding->Release();
+    download->binding = nullptr;
+  }
+  download->result = result;
+
+  PublishWindow(download->threadWindow, nullptr);
+  if (relay) DestroyWindow(relay);
+  if (SUCCEEDED(com)) CoUninitialize();
+  // The installer may have freed its own hold by now, if it went on
+  // without this thread.
+  if (download->urlmon) FreeLibrary(download->urlmon);
+  DropHold(download);
+  return 0;
+}
+
+// Delivers what waits in the calling thread's queue.
+void PumpMessages(ProgressWindow* window) {
+  if (window) {
+    window->PumpPendingMessages();
+    return;
+  }
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+// Waits for the download thread, dispatching messages, until it has ended,
+// or has been asked to stop and not ended within the grace time.
+void WatchDownload(PackageDownload* download, HANDLE thread, ProgressWindow* window) {
+  bool stopping = false;
+  DWORD stopAskedAt = 0;
+  for (;;) {
+    const DWORD woken = MsgWaitForMultipleObjects(1, &thread, FALSE, kWatchIntervalMs, QS_ALLINPUT);
+    if (woken == WAIT_OBJECT_0) return;
+    if (woken == WAIT_FAILED) Sleep(kWatchIntervalMs);
+    PumpMessages(window);
+
+    const DWORD now = GetTickCount();
+    if (!stopping) {
+      if (window && window->IsCancelled())
+        AskToStop(download, kCancelled);
+      else if (now - static_cast<DWORD>(ReadShared(download->lastActivity)) >= kStallTimeoutMs)
+        AskToStop(download, kStalled);
+      stopping = IsStopping(download);  // the watch may have stopped it too
+      stopAskedAt = now;
+    }
+    if (stopping) {
+      if (now - stopAskedAt >= kAbortGraceMs) {
+        download->abandoned = true;
+        return;
+      }
+      WakeDownloadThread(download);
+    }
+  }
+}
+
+// Whether the cached file holds at least the length the server announced.
+bool IsWholePackage(const PackageDownload* download) {
+  if (download->announced == 0) return true;  // nothing to measure against
+  if (download->dataEnded && download->received < download->announced) return false;
+  WIN32_FILE_ATTRIBUTE_DATA file;
+  if (!GetFileAttributesExA(download->cacheFile, GetFileExInfoStandard, &file)) return false;
+  return file.nFileSizeHigh != 0 || file.nFileSizeLow >= download->announced;
+}
+
+HRESULT OutcomeOf(PackageDownload* download) {
+  if (download->abandoned) return E_ABORT;
+  switch (ReadShared(download->stopReason)) {
+    case kCancelled:
+      return E_ABORT;
+    case kStalled:
+      return HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT);
+    case kTooManyRedirects:
+      return HRESULT_FROM_WIN32(ERROR_HTTP_REDIRECT_FAILED);
+  }
+  if (FAILED(download->result)) return download->result;
+  if (!IsWholePackage(download)) return INET_E_DOWNLOAD_FAILURE;
+  return download->result;
+}
+
+// The entry of the URL cache whose local file is file, if any, is deleted.
+void DeleteEntryHolding(const WinInetEntries* wininet, const char* file) {
+  DWORD capacity = kEntryInfoBytes;
+  auto* entry = static_cast<INTERNET_CACHE_ENTRY_INFOA*>(AllocateBuffer(capacity));
+  if (!entry) return;
+  char url[kUrlChars] = {};
+  HANDLE search = nullptr;
+  for (;;) {
+    DWORD size = capacity;
+    const BOOL found = search ? wininet->FindNextUrlCacheEntryA(search, entry, &size)
+                              : (search = wininet->FindFirstUrlCacheEntryA(nullptr, entry, &size)) != nullptr;
+    if (!found) {
+      // A larger entry is read again into a larger record.
+      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size > kMaxEntryInfoBytes || size <= capacity) break;
+      FreeBuffer(entry);
+      capacity = size;
+      entry = static_cast<INTERNET_CACHE_ENTRY_INFOA*>(AllocateBuffer(capacity));
+      if (!entry) break;
+      continue;
+    }
+    if (entry->lpszLocalFileName && entry->lpszSourceUrlName && lstrcmpiA(entry->lpszLocalFileName, file) == 0) {
+      if (FAILED(BoundedCopy(url, sizeof url, entry->lpszSourceUrlName))) url[0] = '\0';
+      break;
+    }
+  }
+  if (search) wininet->FindCloseUrlCache(search);
+  FreeBuffer(entry);
+  if (url[0]) wininet->DeleteUrlCacheEntryA(url);
+}
+
+void RemoveCachedFile(const WinInetEntries* wininet, const char* file) {
+  if (!file[0] || GetFileAttributesA(file) == INVALID_FILE_ATTRIBUTES) return;
+  DeleteEntryHolding(wininet, file);
+  DeleteFileA(file);  // a file that no entry holds (any more)
+}
+
+}  // namespace
+
+HRESULT STDMETHODCALLTYPE DownloadWatch::QueryInterface(REFIID riid, void** object) {
+  if (object == nullptr) return E_INVALIDARG;
+  *object = nullptr;
+  if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IBindStatusCallback)) return E_NOINTERFACE;
+  *object = static_cast<IBindStatusCallback*>(this);
+  AddRef();
+  return S_OK;
+}
+
+// The service's references hold the whole record.
+ULONG STDMETHODCALLTYPE DownloadWatch::AddRef() { return static_cast<ULONG>(AddHold(owner_)); }
+
+ULONG STDMETHODCALLTYPE DownloadWatch::Release() { return static_cast<ULONG>(DropHold(owner_)); }
+
+HRESULT STDMETHODCALLTYPE DownloadWatch::OnStartBinding(DWORD, IBinding* binding) {
+  NoteActivity(owner_);
+  if (binding) {
+    binding->AddRef();
+    if (owner_->binding) owner_->binding->Release();
+    owner_->binding = binding;
+  }
+  return IsStopping(owner_) ? E_ABORT : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE DownloadWatch::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
+                                                    LPCWSTR statusText) {
+  PackageDownload* download = owner_;
+  NoteActivity(download);
+  switch (statusCode) {
+    case BINDSTATUS_SENDINGREQUEST:
+      // One per request: the first, then one per redirect (some services
+      // announce redirects only this way).
+      if (++download->requests > kMaxRedirects + 1) AskToStop(download, kTooManyRedirects);
+      break;
+    case BINDSTATUS_REDIRECTING:
+      if (download->chainLength < kMaxRedirects)
+        NarrowInto(statusText, download->chain[download->chainLength++], static_cast<int>(kUrlChars));
+      if (++download->redirects > kMaxRedirects) AskToStop(download, kTooManyRedirects);
+      break;
+    case BINDSTATUS_CACHEFILENAMEAVAILABLE:
+      NarrowInto(statusText, download->namedFile, static_cast<int>(kPathChars));
+      break;
+    case BINDSTATUS_BEGINDOWNLOADDATA:
+      download->announced = progressMax;
+      break;
+    case BINDSTATUS_ENDDOWNLOADDATA:
+      if (progressMax != 0) download->announced = progressMax;
+      download->received = progress;
+      download->dataEnded = true;
+      break;
+  }
+  if (IsStopping(download)) return E_ABORT;
+
+  const bool data = statusCode == BINDSTATUS_BEGINDOWNLOADDATA || statusCode == BINDSTATUS_DOWNLOADINGDATA ||
+                    statusCode == BINDSTATUS_ENDDOWNLOADDATA;
+  HWND watchWindow = ReadWindow(download->watchWindow);
+  if (data && watchWindow) {
+    ProgressNote note = {progress, progressMax, statusCode};
+    ++download->relaying;
+    const LRESULT answer = SendMessageA(watchWindow, kRelayProgress, 0, reinterpret_cast<LPARAM>(&note));
+    --download->relaying;
+    if (static_cast<HRESULT>(answer) == E_ABORT) return E_ABORT;
+  }
+  return IsStopping(download) ? E_ABORT : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE DownloadWatch::OnStopBinding(HRESULT, LPCWSTR) {
+  if (owner_->binding) {
+    owner_->binding->Release();
+    owner_->binding = nullptr;
+  }
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE DownloadWatch::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
+  NoteActivity(owner_);
+  return S_OK;
+}
+
+PackageDownload* CreatePackageDownload(const char* url) {
+  const size_t urlChars = static_cast<size_t>(lstrlenA(url)) + 1;
+  void* block = AllocateBuffer(sizeof(PackageDownload) + urlChars);
+  if (!block) return nullptr;
+  PackageDownload* download = new (block) PackageDownload();
+  download->watch.Attach(download);
+  download->references = 1;
+  download->url = reinterpret_cast<char*>(download + 1);
+  BoundedCopy(download->url, urlChars, url);
+  return download;
+}
+
+HRESULT RunPackageDownload(PackageDownload* download, ProgressWindow* window) {
+  const UrlMonEntries* urlmon = UrlMon();
+  if (!urlmon) return HRESULT_FROM_WIN32(LastErrorOfFailure());
+  download->download = urlmon->URLDownloadToCacheFileA;
+
+  // Without relay windows the bar stands still and a stop waits for the
+  // next notification; the bounds stay the same.
+  RegisterRelayClass();
+  CDownloadBindStatusCallback progress(window);
+  HWND relay = window ? CreateRelayWindow(download) : nullptr;
+  download->progress = &progress;
+  PublishWindow(download->watchWindow, relay);
+
+  // The download thread keeps urlmon loaded for as long as it runs in it,
+  // whatever the installer's clean-up frees.
+  download->urlmon = LoadSystemLibrary("urlmon.dll");
+  NoteActivity(download);
+  AddHold(download);  // the download thread's
+  HANDLE thread = download->urlmon ? CreateThread(nullptr, 0, DownloadThread, download, 0, nullptr) : nullptr;
+  HRESULT outcome;
+  if (!thread) {
+    outcome = HRESULT_FROM_WIN32(LastErrorOfFailure());
+    if (download->urlmon) FreeLibrary(download->urlmon);
+    download->urlmon = nullptr;
+    DropHold(download);
+  } else {
+    WatchDownload(download, thread, window);
+    CloseHandle(thread);
+    outcome = OutcomeOf(download);
+  }
+
+  PublishWindow(download->watchWindow, nullptr);
+  if (relay) DestroyWindow(relay);
+  download->progress = nullptr;
+  download->succeeded = SUCCEEDED(outcome);
+  return outcome;
+}
+
+const char* DownloadedFile(const PackageDownload* download) {
+  return download->succeeded ? download->cacheFile : "";
+}
+
+void RemoveDownloadLeftovers(PackageDownload* download) {
+  const WinInetEntries* wininet = WinInet();
+  if (!wininet) return;
+  wininet->DeleteUrlCacheEntryA(download->url);
+  // A download thread left running may still be writing the rest.
+  if (download->abandoned) return;
+  for (int i = 0; i < download->chainLength; ++i)
+    if (download->chain[i][0]) wininet->DeleteUrlCacheEntryA(download->chain[i]);
+  RemoveCachedFile(wininet, download->cacheFile);
+  RemoveCachedFile(wininet, download->namedFile);
+}
+
+void ReleasePackageDownload(PackageDownload* download) {
+  if (download) DropHold(download);
+}
