@@ -219,7 +219,7 @@ bool InstallRun::Download() {
   }
   // A build that requires the package's signer refuses it here, before the
   // outcome is reported: a refused package ends as a failed download would.
-  DWORD refusal = CheckPackageSigner(modulePath_, cacheFileName_);
+  DWORD refusal = CheckPackageSigner(modulePath_, DownloadedFile(download_));
   if (refusal != ERROR_SUCCESS) {
     SendStatisticsPing(kStatisticsFailed);
     if (!silent_)
