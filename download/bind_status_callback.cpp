@@ -33,7 +33,9 @@ ULONG STDMETHODCALLTYPE CDownloadBindStatusCallback::AddRef() { return ++m_cRef;
 
 ULONG STDMETHODCALLTYPE CDownloadBindStatusCallback::Release() {
   ULONG count = --m_cRef;
-  if (count == 0) delete this;
+  // The storage is the caller's frame (see the header), not the heap: at
+  // zero the object is destroyed and there is nothing to free.
+  if (count == 0) this->~CDownloadBindStatusCallback();
   return count;
 }
 

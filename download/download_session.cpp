@@ -1,18 +1,12 @@
 #include "download/download_session.h"
 
+#include "base/last_error.h"
 #include "base/bounded_string.h"
 #include "base/heap.h"
 #include "base/platform_libraries.h"
 #include "base/sizes.h"
 
 namespace {
-
-// The reason a platform call failed. A failure that left no reason is
-// still a failure, never a success.
-DWORD LastErrorOfFailure() {
-  DWORD error = GetLastError();
-  return error != 0 ? error : ERROR_FUNCTION_FAILED;
-}
 
 // Whether the text's last character is '/'. Found by stepping back one
 // whole character, so a double-byte character whose trail byte is 0x2F

@@ -2,6 +2,7 @@
 
 #include <new>  // placement new only
 
+#include "base/last_error.h"
 #include "base/bounded_string.h"
 #include "base/heap.h"
 #include "base/platform_libraries.h"
@@ -63,10 +64,6 @@ struct ProgressNote {
   ULONG statusCode;
 };
 
-DWORD LastErrorOfFailure() {
-  const DWORD error = GetLastError();
-  return error != 0 ? error : ERROR_FUNCTION_FAILED;
-}
 
 }  // namespace
 

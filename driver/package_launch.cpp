@@ -1,5 +1,6 @@
 #include "driver/package_launch.h"
 
+#include "base/last_error.h"
 #include "base/bounded_string.h"
 #include "base/heap.h"
 
@@ -9,20 +10,13 @@ const char kQuote[] = "\"";
 const char kNoRestart[] = " /norestart";
 const char kSilent[] = " /S";
 
-// The error of a platform call that failed; one that left no error number
-// still counts as a failure.
-DWORD FailureError() {
-  const DWORD error = GetLastError();
-  return error ? error : ERROR_FUNCTION_FAILED;
-}
-
 }  // namespace
 
 DWORD WaitWithMessagePump(HANDLE process) {
   for (;;) {
     const DWORD woken = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
     if (woken == WAIT_OBJECT_0) return 0;
-    if (woken != WAIT_OBJECT_0 + 1) return FailureError();
+    if (woken != WAIT_OBJECT_0 + 1) return LastErrorOfFailure();
     // One message per wake-up; WM_QUIT is dispatched like any other.
     MSG message;
     if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -54,7 +48,7 @@ DWORD RunPackage(const char* path, bool packageSilent) {
     result = ERROR_INSTALL_FAILURE;
   } else if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
                              nullptr, &startup, &process)) {
-    result = FailureError();
+    result = LastErrorOfFailure();
   } else {
     result = WaitWithMessagePump(process.hProcess);
     if (result == 0) {

@@ -134,7 +134,11 @@ int QueryFileTrust(const WCHAR* path, HWND window, DWORD uiChoice, bool* isSigne
   if (signer) *signer = nullptr;
 
   // WINTRUST_ACTION_GENERIC_VERIFY_V2: the Authenticode policy provider.
-  GUID action = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+  // Read-only data: WinVerifyTrust only reads the action it is given (a
+  // local copy would be initialised from a writable template, which costs
+  // the executable a data section).
+  static const GUID kGenericVerifyV2 = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+  GUID* action = const_cast<GUID*>(&kGenericVerifyV2);
 
   WINTRUST_FILE_INFO file;
   memset(&file, 0, sizeof file);
@@ -171,7 +175,7 @@ int QueryFileTrust(const WCHAR* path, HWND window, DWORD uiChoice, bool* isSigne
   // interactive user; otherwise a null window lets Windows use the
   // interactive desktop.
   HWND owner = uiChoice == WTD_UI_NONE ? static_cast<HWND>(INVALID_HANDLE_VALUE) : window;
-  LONG result = winVerifyTrust(owner, &action, &request);
+  LONG result = winVerifyTrust(owner, action, &request);
 
   int outcome;
   bool closeState = signer != nullptr;
@@ -189,7 +193,7 @@ int QueryFileTrust(const WCHAR* path, HWND window, DWORD uiChoice, bool* isSigne
                                       getProvCertFromChain);
     }
   }
-  if (closeState) CloseTrustState(winVerifyTrust, &action, &request);
+  if (closeState) CloseTrustState(winVerifyTrust, action, &request);
   FreeLibrary(wintrust);
   return outcome;
 }
