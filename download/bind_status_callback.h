@@ -36,6 +36,8 @@ class CDownloadBindStatusCallback final : public IBindStatusCallback {
                                             STGMEDIUM* medium) override;
   HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID riid, IUnknown* object) override;
 
+  ProgressWindow* Window() const { return m_pProgressWindow; }
+
  private:
   HRESULT AdvanceTo(ULONG progress);
   HRESULT Complete(ULONG progressMax);
