@@ -38,9 +38,9 @@ constexpr bool kPackageSilentMode = SameText(kModeString, "/s") || SameText(kMod
 // there, in order, and is the one way out of the run.
 class InstallRun {
  public:
-  InstallRun(HINSTANCE instance, LPSTR commandLine) : instance_(instance), commandLine_(commandLine) {}
-
-  DWORD Run() {
+  DWORD Run(HINSTANCE instance, LPSTR commandLine) {
+    instance_ = instance;
+    commandLine_ = commandLine;
     StartUp();
     if (Sequence()) FinishInstall();
     return Cleanup();
@@ -77,8 +77,8 @@ class InstallRun {
   // the window; false when the user has cancelled.
   bool ShowStatusText(UINT formatId, const char* argument, bool draw);
 
-  HINSTANCE instance_;
-  LPSTR commandLine_;
+  HINSTANCE instance_ = nullptr;
+  LPSTR commandLine_ = nullptr;
 
   DWORD status_ = 0;
   bool modeSelected_ = false;
@@ -285,6 +285,7 @@ DWORD ParseAdminOption(char* commandLine) {
 
 DWORD RunInstaller(HINSTANCE instance, LPSTR commandLine) {
   char empty[1] = "";
-  InstallRun run(instance, commandLine ? commandLine : empty);
-  return run.Run();
+  // Value-initialised: the whole record (4 KB of buffers) is cleared in one go.
+  InstallRun run{};
+  return run.Run(instance, commandLine ? commandLine : empty);
 }
