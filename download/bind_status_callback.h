@@ -10,6 +10,10 @@
 
 class ProgressWindow;
 
+// QueryInterface of an IBindStatusCallback: IUnknown and
+// IBindStatusCallback are the callback itself, with a reference added.
+HRESULT QueryBindStatusCallback(IBindStatusCallback* callback, REFIID riid, void** object);
+
 // Lives in the caller's frame for the duration of one download call. The
 // caller's initial reference is never released, so Release never frees it
 // as long as no one releases more than it added.

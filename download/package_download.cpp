@@ -346,12 +346,7 @@ void RemoveCachedFile(const WinInetEntries* wininet, const char* file) {
 }  // namespace
 
 HRESULT STDMETHODCALLTYPE DownloadWatch::QueryInterface(REFIID riid, void** object) {
-  if (object == nullptr) return E_INVALIDARG;
-  *object = nullptr;
-  if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IBindStatusCallback)) return E_NOINTERFACE;
-  *object = static_cast<IBindStatusCallback*>(this);
-  AddRef();
-  return S_OK;
+  return QueryBindStatusCallback(this, riid, object);
 }
 
 // The service's references hold the whole record.
