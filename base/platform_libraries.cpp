@@ -4,75 +4,85 @@
 
 namespace {
 
-// One library of the table: its entry points are resolved in the order of
-// the names into an array laid out like the entries record.
-struct LazyLibrary {
-  const char* name;
-  const char* const* entryNames;
-  int count;
-  FARPROC* entries;
-  HMODULE module;
-};
+// Each library is one constant text: its file name, then the names of its
+// entry points in the order of its entries record, each ended by a NUL (an
+// empty name ends the list). What is loaded lives in zeroed storage: a
+// library's module handle, and its entry points laid out like the record.
+template <size_t N>
+constexpr int CountEntryNames(const char (&names)[N]) {
+  int nuls = 0;
+  for (size_t i = 0; i < N; ++i) nuls += names[i] == '\0';
+  return nuls - 2;  // the file name's, and the one that ends the list
+}
 
-bool Resolve(LazyLibrary& library) {
-  if (library.module) return true;
-  HMODULE module = LoadSystemLibrary(library.name);
-  if (!module) return false;
-  for (int i = 0; i < library.count; ++i) {
-    library.entries[i] = GetProcAddress(module, library.entryNames[i]);
-    if (!library.entries[i]) {
-      FreeLibrary(module);
-      return false;
-    }
-  }
-  library.module = module;
+const char* NextName(const char* name) { return name + lstrlenA(name) + 1; }
+
+// Looks up every entry point of the list, in order; false at the first
+// one missing.
+bool FindEntryPoints(HMODULE module, const char* entryNames, FARPROC* entries) {
+  for (const char* name = entryNames; *name; name = NextName(name))
+    if (!(*entries++ = GetProcAddress(module, name))) return false;
   return true;
 }
 
-void Release(LazyLibrary& library) {
-  if (!library.module) return;
-  FreeLibrary(library.module);
-  library.module = nullptr;
+bool Resolve(const char* library, HMODULE& module, FARPROC* entries) {
+  if (module) return true;
+  HMODULE loaded = LoadSystemLibrary(library);
+  if (!loaded) return false;
+  if (!FindEntryPoints(loaded, NextName(library), entries)) {
+    FreeLibrary(loaded);
+    return false;
+  }
+  module = loaded;
+  return true;
 }
 
-// Declares the names, the storage and the library record of one table.
-#define LIBRARY(table, file, ...)                                                            \
-  const char* const k##table##Names[] = {__VA_ARGS__};                                      \
-  constexpr int k##table##Count = sizeof k##table##Names / sizeof k##table##Names[0];       \
-  static_assert(sizeof(table##Entries) == k##table##Count * sizeof(FARPROC), #table);        \
-  FARPROC g_##table[k##table##Count];                                                        \
-  LazyLibrary g_##table##Library = {file, k##table##Names, k##table##Count, g_##table, nullptr};
+void Release(HMODULE& module) {
+  if (!module) return;
+  FreeLibrary(module);
+  module = nullptr;
+}
 
-LIBRARY(WinInet, "wininet.dll", "InternetCanonicalizeUrlA", "DeleteUrlCacheEntryA", "InternetOpenA",
-        "InternetCloseHandle", "InternetSetOptionA", "InternetCrackUrlA", "InternetConnectA", "HttpOpenRequestA",
-        "HttpSendRequestA", "FindFirstUrlCacheEntryA", "FindNextUrlCacheEntryA", "FindCloseUrlCache")
-LIBRARY(UrlMon, "urlmon.dll", "URLDownloadToCacheFileA")
-LIBRARY(NetApi, "netapi32.dll", "Netbios")
-LIBRARY(ComCtl, "comctl32.dll", "InitCommonControlsEx")
-LIBRARY(Shell, "shell32.dll", "Shell_NotifyIconA")
-LIBRARY(GdiPlus, "gdiplus.dll", "GdiplusStartup", "GdipLoadImageFromStream", "GdipCreateFromHDC",
-        "GdipGetImageHeight", "GdipGetImageWidth", "GdipDrawImageRectI", "GdipDeleteGraphics")
+// Declares the names and the storage of one table.
+#define LIBRARY(table, names)                                                                            \
+  constexpr char k##table##Library[] = names;                                                            \
+  static_assert(sizeof(table##Entries) == CountEntryNames(k##table##Library) * sizeof(FARPROC), #table); \
+  HMODULE g_##table##Module;                                                                             \
+  FARPROC g_##table[sizeof(table##Entries) / sizeof(FARPROC)];
 
-const char* const kVersionNames[] = {"VerifyVersionInfoA", "VerSetConditionMask"};
-FARPROC g_Version[2];
+LIBRARY(WinInet,
+        "wininet.dll\0InternetCanonicalizeUrlA\0DeleteUrlCacheEntryA\0InternetOpenA\0InternetCloseHandle\0"
+        "InternetSetOptionA\0InternetCrackUrlA\0InternetConnectA\0HttpOpenRequestA\0HttpSendRequestA\0"
+        "FindFirstUrlCacheEntryA\0FindNextUrlCacheEntryA\0FindCloseUrlCache\0")
+LIBRARY(UrlMon, "urlmon.dll\0URLDownloadToCacheFileA\0")
+LIBRARY(NetApi, "netapi32.dll\0Netbios\0")
+LIBRARY(ComCtl, "comctl32.dll\0InitCommonControlsEx\0")
+LIBRARY(Shell, "shell32.dll\0Shell_NotifyIconA\0")
+LIBRARY(GdiPlus,
+        "gdiplus.dll\0GdiplusStartup\0GdipLoadImageFromStream\0GdipCreateFromHDC\0GdipGetImageHeight\0"
+        "GdipGetImageWidth\0GdipDrawImageRectI\0GdipDeleteGraphics\0")
+// Looked up in kernel32, which is in every process: never loaded or freed.
+constexpr char kVersionLibrary[] = "kernel32.dll\0VerifyVersionInfoA\0VerSetConditionMask\0";
+static_assert(sizeof(VersionEntries) == CountEntryNames(kVersionLibrary) * sizeof(FARPROC), "Version");
+FARPROC g_Version[sizeof(VersionEntries) / sizeof(FARPROC)];
 
 template <typename Entries>
-const Entries* TableOf(LazyLibrary& library) {
-  return Resolve(library) ? reinterpret_cast<const Entries*>(library.entries) : nullptr;
+const Entries* TableOf(const char* library, HMODULE& module, FARPROC* entries) {
+  return Resolve(library, module, entries) ? reinterpret_cast<const Entries*>(entries) : nullptr;
 }
 
 bool g_gdiplusStarted = false;
 
 }  // namespace
 
-const WinInetEntries* WinInet() { return TableOf<WinInetEntries>(g_WinInetLibrary); }
-const UrlMonEntries* UrlMon() { return TableOf<UrlMonEntries>(g_UrlMonLibrary); }
-const NetApiEntries* NetApi() { return TableOf<NetApiEntries>(g_NetApiLibrary); }
-const ComCtlEntries* ComCtl() { return TableOf<ComCtlEntries>(g_ComCtlLibrary); }
-const ShellEntries* Shell() { return TableOf<ShellEntries>(g_ShellLibrary); }
+const WinInetEntries* WinInet() { return TableOf<WinInetEntries>(kWinInetLibrary, g_WinInetModule, g_WinInet); }
+const UrlMonEntries* UrlMon() { return TableOf<UrlMonEntries>(kUrlMonLibrary, g_UrlMonModule, g_UrlMon); }
+const NetApiEntries* NetApi() { return TableOf<NetApiEntries>(kNetApiLibrary, g_NetApiModule, g_NetApi); }
+const ComCtlEntries* ComCtl() { return TableOf<ComCtlEntries>(kComCtlLibrary, g_ComCtlModule, g_ComCtl); }
+const ShellEntries* Shell() { return TableOf<ShellEntries>(kShellLibrary, g_ShellModule, g_Shell); }
 
 const GdiPlusEntries* GdiPlus() {
-  const GdiPlusEntries* gdiplus = TableOf<GdiPlusEntries>(g_GdiPlusLibrary);
+  const GdiPlusEntries* gdiplus = TableOf<GdiPlusEntries>(kGdiPlusLibrary, g_GdiPlusModule, g_GdiPlus);
   if (gdiplus && !g_gdiplusStarted) {
     // Version 1, no debug callback, its own background thread, external
     // codecs allowed. The token is not kept: GDI+ is never shut down.
@@ -85,12 +95,8 @@ const GdiPlusEntries* GdiPlus() {
 }
 
 const VersionEntries* VersionFunctions() {
-  // kernel32 is in every process: looked up, never loaded or freed.
-  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-  for (int i = 0; i < 2; ++i) {
-    g_Version[i] = kernel32 ? GetProcAddress(kernel32, kVersionNames[i]) : nullptr;
-    if (!g_Version[i]) return nullptr;
-  }
+  HMODULE kernel32 = GetModuleHandleA(kVersionLibrary);
+  if (!kernel32 || !FindEntryPoints(kernel32, NextName(kVersionLibrary), g_Version)) return nullptr;
   return reinterpret_cast<const VersionEntries*>(g_Version);
 }
 
@@ -103,9 +109,9 @@ void RestrictLibrarySearch() {
 }
 
 void ReleasePlatformLibraries() {
-  Release(g_WinInetLibrary);
-  Release(g_UrlMonLibrary);
-  Release(g_NetApiLibrary);
-  Release(g_ComCtlLibrary);
-  Release(g_ShellLibrary);
+  Release(g_WinInetModule);
+  Release(g_UrlMonModule);
+  Release(g_NetApiModule);
+  Release(g_ComCtlModule);
+  Release(g_ShellModule);
 }

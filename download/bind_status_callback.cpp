@@ -18,13 +18,17 @@ int ProgressDelta(ULONG to, ULONG from) { return static_cast<int>(static_cast<DW
 CDownloadBindStatusCallback::CDownloadBindStatusCallback(ProgressWindow* progressWindow)
     : m_pProgressWindow(progressWindow), m_cRef(1), m_ulLastProgress(0) {}
 
-HRESULT STDMETHODCALLTYPE CDownloadBindStatusCallback::QueryInterface(REFIID riid, void** object) {
+HRESULT QueryBindStatusCallback(IBindStatusCallback* callback, REFIID riid, void** object) {
   if (object == nullptr) return E_INVALIDARG;
   *object = nullptr;
   if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IBindStatusCallback)) return E_NOINTERFACE;
-  *object = static_cast<IBindStatusCallback*>(this);
-  AddRef();
+  *object = callback;
+  callback->AddRef();
   return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CDownloadBindStatusCallback::QueryInterface(REFIID riid, void** object) {
+  return QueryBindStatusCallback(this, riid, object);
 }
 
 // A plain counter: the object lives on the installer's thread, where the

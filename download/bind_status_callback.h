@@ -10,6 +10,10 @@
 
 class ProgressWindow;
 
+// QueryInterface of an IBindStatusCallback: IUnknown and
+// IBindStatusCallback are the callback itself, with a reference added.
+HRESULT QueryBindStatusCallback(IBindStatusCallback* callback, REFIID riid, void** object);
+
 // Lives in the caller's frame for the duration of one download call. The
 // caller's initial reference is never released, so Release never frees it
 // as long as no one releases more than it added.
@@ -35,6 +39,8 @@ class CDownloadBindStatusCallback final : public IBindStatusCallback {
   HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format,
                                             STGMEDIUM* medium) override;
   HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID riid, IUnknown* object) override;
+
+  ProgressWindow* Window() const { return m_pProgressWindow; }
 
  private:
   HRESULT AdvanceTo(ULONG progress);

@@ -121,7 +121,7 @@ struct PackageDownload {
   HMODULE urlmon;  // the download thread's own hold on the library it runs in
 
   // The installer's thread's own.
-  CDownloadBindStatusCallback* progress;
+  IBindStatusCallback* progress;  // the interactive modes' callback, else null
   bool abandoned;
   bool succeeded;
 };
@@ -346,12 +346,7 @@ void RemoveCachedFile(const WinInetEntries* wininet, const char* file) {
 }  // namespace
 
 HRESULT STDMETHODCALLTYPE DownloadWatch::QueryInterface(REFIID riid, void** object) {
-  if (object == nullptr) return E_INVALIDARG;
-  *object = nullptr;
-  if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IBindStatusCallback)) return E_NOINTERFACE;
-  *object = static_cast<IBindStatusCallback*>(this);
-  AddRef();
-  return S_OK;
+  return QueryBindStatusCallback(this, riid, object);
 }
 
 // The service's references hold the whole record.
@@ -436,7 +431,7 @@ PackageDownload* CreatePackageDownload(const char* url) {
   return download;
 }
 
-HRESULT RunPackageDownload(PackageDownload* download, ProgressWindow* window) {
+HRESULT RunPackageDownload(PackageDownload* download, CDownloadBindStatusCallback* progress) {
   const UrlMonEntries* urlmon = UrlMon();
   if (!urlmon) return HRESULT_FROM_WIN32(LastErrorOfFailure());
   download->download = urlmon->URLDownloadToCacheFileA;
@@ -444,9 +439,9 @@ HRESULT RunPackageDownload(PackageDownload* download, ProgressWindow* window) {
   // Without relay windows the bar stands still and a stop waits for the
   // next notification; the bounds stay the same.
   RegisterRelayClass();
-  CDownloadBindStatusCallback progress(window);
-  HWND relay = window ? CreateRelayWindow(download) : nullptr;
-  download->progress = &progress;
+  ProgressWindow* window = progress ? progress->Window() : nullptr;
+  HWND relay = progress ? CreateRelayWindow(download) : nullptr;
+  download->progress = progress;
   PublishWindow(download->watchWindow, relay);
 
   // The download thread keeps urlmon loaded for as long as it runs in it,

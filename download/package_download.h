@@ -7,7 +7,7 @@
 
 #include "base/platform.h"
 
-class ProgressWindow;
+class CDownloadBindStatusCallback;
 
 // A download that has had no notification from the download service (no
 // byte of the package, no step of a connection) for this long has failed.
@@ -21,11 +21,12 @@ struct PackageDownload;
 // name; null when there is no memory for it.
 PackageDownload* CreatePackageDownload(const char* url);
 
-// Downloads while dispatching the calling thread's messages. With a window,
-// CDownloadBindStatusCallback moves its bar and shows the end balloon, and
-// the window's Cancel stops the download. Negative for a failed, stalled,
-// cut-short, over-redirected or cancelled download.
-HRESULT RunPackageDownload(PackageDownload* download, ProgressWindow* window);
+// Downloads while dispatching the calling thread's messages. In the
+// interactive modes progress, bound to the progress window, moves its bar
+// and shows the end balloon, and the window's Cancel stops the download;
+// the silent modes pass none. Negative for a failed, stalled, cut-short,
+// over-redirected or cancelled download.
+HRESULT RunPackageDownload(PackageDownload* download, CDownloadBindStatusCallback* progress);
 
 // The local path of the downloaded package; empty unless it succeeded.
 const char* DownloadedFile(const PackageDownload* download);

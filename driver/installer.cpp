@@ -1,13 +1,13 @@
 #include "driver/installer.h"
 
-#include <string.h>
-
 #include "download/download_session.h"
 #include "download/package_download.h"
 #include "base/bounded_string.h"
 #include "base/command_line.h"
 #include "base/heap.h"
 #include "base/platform_libraries.h"
+#include "download/bind_status_callback.h"
+#include "driver/build_config.h"
 #include "driver/message_boxes.h"
 #include "driver/package_launch.h"
 #include "driver/prerequisites.h"
@@ -27,14 +27,20 @@ namespace {
 constexpr DWORD kRestartReason = 0x84040002;  // PLANNED | CLEAN_UI | APPLICATION | INSTALLATION
 constexpr size_t kDefaultOperationChars = sizeof("DEFAULT");
 
+// The mode string, compared exactly and case-sensitively as the program is
+// built: "/s" is silent with a silent package, "/s /u" silent, "/u /s"
+// interactive with a silent package, anything else interactive.
+constexpr bool SameText(const char* a, const char* b) { return *a == *b && (*a == '\0' || SameText(a + 1, b + 1)); }
+constexpr bool kSilentMode = SameText(kModeString, "/s") || SameText(kModeString, "/s /u");
+constexpr bool kPackageSilentMode = SameText(kModeString, "/s") || SameText(kModeString, "/u /s");
+
 // Everything one run owns. Slots start null; Cleanup() releases what is
 // there, in order, and is the one way out of the run.
 class InstallRun {
  public:
-  InstallRun(HINSTANCE instance, LPSTR commandLine, const char* modeString, int option)
-      : instance_(instance), commandLine_(commandLine), modeString_(modeString), option_(option) {}
-
-  DWORD Run() {
+  DWORD Run(HINSTANCE instance, LPSTR commandLine) {
+    instance_ = instance;
+    commandLine_ = commandLine;
     StartUp();
     if (Sequence()) FinishInstall();
     return Cleanup();
@@ -49,37 +55,33 @@ class InstallRun {
   DWORD Cleanup();
 
   HWND Owner() const { return window_ ? window_->GetWindow() : nullptr; }
-  bool Interactive() const { return modeSelected_ && !silent_; }
+  bool Interactive() const { return modeSelected_ && !kSilentMode; }
 
   bool Fail(DWORD status) {
     status_ = status;
     return false;
   }
   bool ReportError(UINT stringId) {
-    if (!silent_) ShowErrorMessage(instance_, Owner(), g_caption, stringId);
+    if (!kSilentMode) ShowErrorMessage(instance_, Owner(), g_caption, stringId);
     return Fail(ERROR_INSTALL_FAILURE);
   }
   bool ReportOutOfMemory(DWORD status) {
-    if (!silent_) ShowOutOfMemoryMessage(instance_, Owner(), g_caption);
+    if (!kSilentMode) ShowOutOfMemoryMessage(instance_, Owner(), g_caption);
     return Fail(status);
   }
   bool ReportCancelled() {
-    if (!silent_) ShowCancelledMessage(instance_, Owner(), g_caption);
+    if (!kSilentMode) ShowCancelledMessage(instance_, Owner(), g_caption);
     return Fail(ERROR_INSTALL_USEREXIT);
   }
   // Formats string formatId with one text into statusText_ and hands it to
   // the window; false when the user has cancelled.
   bool ShowStatusText(UINT formatId, const char* argument, bool draw);
 
-  HINSTANCE instance_;
-  LPSTR commandLine_;
-  const char* modeString_;
-  int option_;
+  HINSTANCE instance_ = nullptr;
+  LPSTR commandLine_ = nullptr;
 
   DWORD status_ = 0;
   bool modeSelected_ = false;
-  bool silent_ = false;
-  bool packageSilent_ = false;
   bool restartRequired_ = false;
   ProgressWindow* window_ = nullptr;
 
@@ -115,7 +117,8 @@ bool InstallRun::ShowStatusText(UINT formatId, const char* argument, bool draw) 
   char* target = draw ? statusLine_ : statusText_;
   LoadStringA(instance_, formatId, format_, sizeof format_);
   BoundedFormat(target, kTextChars, format_, argument);  // a cut text is still shown
-  int shown = draw ? window_->ShowStatus(target) : window_->SetStatusText(target);
+  // The silent modes have no window: the text is drawn nowhere (-1).
+  int shown = kSilentMode ? -1 : draw ? window_->ShowStatus(target) : window_->SetStatusText(target);
   return shown != 1;
 }
 
@@ -131,25 +134,20 @@ bool InstallRun::Sequence() {
     return Fail(ERROR_INSUFFICIENT_BUFFER);
   }
 
-  if (strcmp(modeString_, "/s") == 0) {
-    silent_ = packageSilent_ = true;
-  } else if (strcmp(modeString_, "/s /u") == 0) {
-    silent_ = true;
-  } else if (strcmp(modeString_, "/u /s") == 0) {
-    packageSilent_ = true;
-  }
+  // The mode's flags are the build's (kSilentMode, kPackageSilentMode).
   modeSelected_ = true;
 
-  if (option_ == kOptionVerify) {
+  if (kOptionSelector == kOptionVerify) {
     status_ = RunVerifyOption(modulePath_, commandLine_);
     if (status_ != ERROR_BAD_ARGUMENTS) return false;
   }
-  if (status_ == ERROR_BAD_ARGUMENTS || option_ == kOptionHelp) {
+  // The verify option comes here only with bad arguments (status 160).
+  if (kOptionSelector == kOptionVerify || kOptionSelector == kOptionHelp) {
     ShowUsageMessage(instance_, nullptr, g_caption);
     return false;
   }
 
-  if (!silent_) window_->Create(instance_, nullptr, g_caption);
+  if (!kSilentMode) window_->Create(instance_, nullptr, g_caption);
 
   if (!IsSupportedOs()) return Fail(ERROR_INSTALL_FAILURE);
   if (IsAnotherSetupRunning(&mutex_)) return Fail(ERROR_INSTALL_ALREADY_RUNNING);
@@ -174,10 +172,10 @@ bool InstallRun::Sequence() {
 
   if (!ShowStatusText(IDS_STATUS_DOWNLOADING, productName_, true)) return ReportCancelled();
 
-  if (option_ == kOptionAdmin) {
+  if (kOptionSelector == kOptionAdmin) {
     status_ = ParseAdminOption(commandLine_);
     if (status_ == ERROR_BAD_ARGUMENTS) {
-      if (!silent_) ShowUsageMessage(instance_, Owner(), g_caption);
+      if (!kSilentMode) ShowUsageMessage(instance_, Owner(), g_caption);
       return false;
     }
   }
@@ -196,11 +194,11 @@ bool InstallRun::Download() {
   if (outOfMemory) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
   // Any error of the canonicaliser itself, 14 included, names the URL.
   if (error != 0) {
-    if (!silent_) ShowFormattedErrorMessage(instance_, Owner(), g_caption, IDS_INVALID_PATH, composedUrl_);
+    if (!kSilentMode) ShowFormattedErrorMessage(instance_, Owner(), g_caption, IDS_INVALID_PATH, composedUrl_);
     return Fail(error);
   }
 
-  if (!silent_ && !ShowStatusText(IDS_STATUS_PACKAGE, packageFileName_, false)) return ReportCancelled();
+  if (!kSilentMode && !ShowStatusText(IDS_STATUS_PACKAGE, packageFileName_, false)) return ReportCancelled();
 
   download_ = CreatePackageDownload(canonicalUrl_);
   if (!download_) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
@@ -208,12 +206,20 @@ bool InstallRun::Download() {
   SendStatisticsPing(kStatisticsStart);
   // Stalled, cut short, redirected too often: a failed download like any
   // other. Cancel works in every state of the download.
-  HRESULT result = RunPackageDownload(download_, silent_ ? nullptr : window_);
+  // The interactive modes' callback lives for the download call only; the
+  // silent modes pass none.
+  HRESULT result;
+  if (kSilentMode) {
+    result = RunPackageDownload(download_, nullptr);
+  } else {
+    CDownloadBindStatusCallback progress(window_);
+    result = RunPackageDownload(download_, &progress);
+  }
 
-  if (!silent_ && window_->IsCancelled()) return ReportCancelled();
+  if (!kSilentMode && window_->IsCancelled()) return ReportCancelled();
   if (FAILED(result)) {
     SendStatisticsPing(kStatisticsFailed);
-    if (!silent_)
+    if (!kSilentMode)
       ShowFormattedErrorMessage(instance_, Owner(), g_caption, IDS_PACKAGE_NOT_FOUND, canonicalUrl_);
     return Fail(ERROR_FILE_NOT_FOUND);
   }
@@ -222,20 +228,20 @@ bool InstallRun::Download() {
   DWORD refusal = CheckPackageSigner(modulePath_, DownloadedFile(download_));
   if (refusal != ERROR_SUCCESS) {
     SendStatisticsPing(kStatisticsFailed);
-    if (!silent_)
+    if (!kSilentMode)
       ShowFormattedErrorMessage(instance_, Owner(), g_caption, IDS_PACKAGE_NOT_TRUSTED, canonicalUrl_);
     return Fail(refusal);
   }
   SendStatisticsPing(kStatisticsFinished);
-  if (!silent_ && !ShowStatusText(IDS_STATUS_VERIFYING, packageFileName_, false)) return ReportCancelled();
+  if (!kSilentMode && !ShowStatusText(IDS_STATUS_VERIFYING, packageFileName_, false)) return ReportCancelled();
   return true;
 }
 
 void InstallRun::FinishInstall() {
-  if (!silent_) window_->Close();
+  if (!kSilentMode) window_->Close();
   // The package's own outcome is the run's: its exit code, or why it could
   // not be started.
-  status_ = RunPackage(DownloadedFile(download_), packageSilent_);
+  status_ = RunPackage(DownloadedFile(download_), kPackageSilentMode);
   if (status_ == ERROR_SUCCESS_REBOOT_REQUIRED) restartRequired_ = true;
 }
 
@@ -277,8 +283,9 @@ DWORD ParseAdminOption(char* commandLine) {
   return 0;
 }
 
-DWORD RunInstaller(HINSTANCE instance, LPSTR commandLine, const char* modeString, int optionSelector) {
+DWORD RunInstaller(HINSTANCE instance, LPSTR commandLine) {
   char empty[1] = "";
-  InstallRun run(instance, commandLine ? commandLine : empty, modeString, optionSelector);
-  return run.Run();
+  // Value-initialised: the whole record (4 KB of buffers) is cleared in one go.
+  InstallRun run{};
+  return run.Run(instance, commandLine ? commandLine : empty);
 }

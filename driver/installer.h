@@ -13,10 +13,11 @@ enum OptionSelector {
   kOptionAdmin = 3,
 };
 
-// Runs the whole installer and returns the run status, the process's exit
-// code. The command line is the process's, without the program name; the
-// verify option changes it in place.
-DWORD RunInstaller(HINSTANCE instance, LPSTR commandLine, const char* modeString, int optionSelector);
+// Runs the whole installer in the mode and with the option it was built
+// with (driver/build_config.h) and returns the run status, the process's
+// exit code. The command line is the process's, without the program name;
+// the verify option changes it in place.
+DWORD RunInstaller(HINSTANCE instance, LPSTR commandLine);
 
 // 0 when the command line holds exactly one token, else ERROR_BAD_ARGUMENTS.
 DWORD ParseAdminOption(char* commandLine);

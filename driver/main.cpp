@@ -9,17 +9,16 @@
 // link checks), and msvcrt.dll, for the few routines it lends, initialises
 // itself when it is loaded.
 #include "base/test_seam.h"
-#include "driver/build_config.h"
 #include "driver/installer.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
 #if defined(VEXO_TEST_SEAMS)
   SeamInstall();
-  const DWORD status = RunInstaller(instance, commandLine, kModeString, kOptionSelector);
+  const DWORD status = RunInstaller(instance, commandLine);
   SeamReport(status);
   return static_cast<int>(status);
 #else
-  return static_cast<int>(RunInstaller(instance, commandLine, kModeString, kOptionSelector));
+  return static_cast<int>(RunInstaller(instance, commandLine));
 #endif
 }
 

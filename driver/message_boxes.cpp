@@ -11,7 +11,11 @@ void LoadText(HINSTANCE instance, UINT stringId, char (&text)[kTextChars]) {
   LoadStringA(instance, stringId, text, static_cast<int>(kTextChars));
 }
 
-void ShowStringBox(HINSTANCE instance, HWND owner, const char* caption, UINT stringId, UINT icon) {
+// Never inlined, like ShowFormattedErrorMessage: the text buffer stays out
+// of the driver's frame, which holds the run's own buffers (the frame
+// limit, CMakeLists.txt).
+__attribute__((noinline)) void ShowStringBox(HINSTANCE instance, HWND owner, const char* caption, UINT stringId,
+                                             UINT icon) {
   char text[kTextChars];
   LoadText(instance, stringId, text);
   MessageBoxA(owner, text, caption, MB_OK | icon);
@@ -35,8 +39,8 @@ void ShowUsageMessage(HINSTANCE instance, HWND owner, const char* caption) {
   ShowStringBox(instance, owner, caption, IDS_USAGE, MB_ICONASTERISK);
 }
 
-void ShowFormattedErrorMessage(HINSTANCE instance, HWND owner, const char* caption, UINT stringId,
-                               const char* insert) {
+__attribute__((noinline)) void ShowFormattedErrorMessage(HINSTANCE instance, HWND owner, const char* caption,
+                                                         UINT stringId, const char* insert) {
   char text[kTextChars];
   LoadText(instance, stringId, text);
 
