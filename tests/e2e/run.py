@@ -184,9 +184,9 @@ def failure_row(mode, row, status, pings, shown, ran):
 
 def every_allocation(variant):
     """Fails each allocation of a good run in turn: each run ends through
-    the clean-up with nothing outstanding, with the package's code and a
-    ping missing or changed (the ping's own allocations), or with 14 or
-    the property lookup's 1814 and nothing run."""
+    the clean-up with nothing outstanding, with the package's code (a ping
+    missing or naming the fallback system), or with 14 or the property
+    lookup's 1814 and nothing run."""
     good = H.run(variant, env=EXIT7)
     expect(good, 7, SF, ran=True, package_silent=variant == "silent")
     total, statuses = int(good.report["allocations"]), []
@@ -198,8 +198,6 @@ def every_allocation(variant):
         check(int(run.report["allocations"]) >= n, "allocation %d was never made%s" % (n, at), run)
         statuses.append(run.status)
         if run.status == 7:
-            check([e[1] for e in run.events if e[0] == "stats"] != [e[1] for e in good.events if e[0] == "stats"],
-                  "a failed allocation that changed nothing" + at, run)
             expect(run, 7, [p for p in SF if p in run.pings], ran=True, package_silent=variant == "silent",
                    os_name=None)   # the fallback name where the version record was not allocated
         else:
