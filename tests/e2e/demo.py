@@ -20,14 +20,13 @@ def main():
     parser.add_argument("--exit-code", type=int, default=0, help="exit code of the demo package")
     parser.add_argument("--interactive", action="store_true", help="the /u build, with screenshots")
     args = parser.parse_args()
-    variant = "interactive" if args.interactive else "shipped"
+    variant, shots = "interactive" if args.interactive else "shipped", os.path.join(harness.BUILD, "demo")
     print("demo: building %s against 127.0.0.1:%d (package) and :%d (statistics), preparing Wine ..." % (
         variant, harness.PORT, harness.PORT + 1), flush=True)
     h = harness.Harness()
     try:
         h.prepare([variant])
         h.reset()
-        shots = os.path.join(harness.BUILD, "demo")
         if args.interactive:
             os.makedirs(shots, exist_ok=True)
             h.package_server.mode, h.package_server.size = "throttle", 3 << 20
@@ -39,8 +38,7 @@ def main():
             if proc.poll() is None and h.display.screenshot(os.path.join(shots, "interactive-%d.png" % i)):
                 print("screenshot: build/e2e/demo/interactive-%d.png" % i)
         run = h.finish(proc)
-        for source, line, _ in run.events:
-            print("%-8s server received: %s" % (source, line))
+        print("\n".join("%-8s server received: %s" % e[:2] for e in run.events))
         print("package command line: %s" % (run.package_runs or ["(the package did not run)"])[0])
         print("exit code: %s" % ("none, the run timed out" if run.timed_out else run.status))
         entry = h.cache(harness.PACKAGE_URL)[harness.PACKAGE_URL]

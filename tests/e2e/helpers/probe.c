@@ -8,12 +8,13 @@
  *       "icon", "owner": "none" | "progress" | "other", "buttons"}; No where
  *       there is one, else OK; "h" in flags holds each box 1 s first), and
  *       ends with {"exit": full 32-bit code} or {"timeout": true}.
- *   probe window             the progress window: rectangles, bar, button
- *   probe workarea           the work area and the taskbar, if shown
+ *   probe window             the progress window: rectangles, bar, button,
+ *                            and the work area as a process started now sees it
  *   probe hold <ms> <file>   keeps an icon in the notification area until
- *                            the time is up or the file exists
+ *                            the time is up or the file exists; tells when
+ *                            the taskbar shows
  *   probe balloon <ms>       waits for a balloon of another process
- *   probe render <bmp> <w> <h> <utf-16le hex>   the status line as the
+ *   probe render <bmp> <utf-16le hex>   the status line (280 x 24) as the
  *                            installer draws it, as a BMP
  *   probe cache [/delete] <url>...   {"<url>": "present" | "absent"}
  *   probe load <dll>         loads a library (exit code 0 when it did) */
@@ -34,11 +35,16 @@ static void Json(const WCHAR *s)
     putchar('"');
 }
 
-static void Rect(const char *name, HWND w)
+static void Rect(const char *name, const RECT *r)
+{
+    printf("\"%s\": [%ld, %ld, %ld, %ld]", name, r->left, r->top, r->right, r->bottom);
+}
+
+static void WindowRect(const char *name, HWND w)
 {
     RECT r = {0, 0, 0, 0};
     GetWindowRect(w, &r);
-    printf("\"%s\": [%ld, %ld, %ld, %ld]", name, r.left, r.top, r.right, r.bottom);
+    Rect(name, &r);
 }
 
 static BOOL IsClass(HWND w, const WCHAR *name)
@@ -47,14 +53,11 @@ static BOOL IsClass(HWND w, const WCHAR *name)
     return GetClassNameW(w, cls, 64) && _wcsicmp(cls, name) == 0;
 }
 
-static BOOL IsProgressWindow(HWND w)
-{
-    return w && IsClass(w, L"#32770") && GetDlgItem(w, 114);
-}
+static BOOL IsProgressWindow(HWND w) { return w && IsClass(w, L"#32770") && GetDlgItem(w, 114); }
 
 /* ---------------------------------------------------------------- boxes */
 
-typedef struct { DWORD pid; HWND found, skip; } Search;
+typedef struct { DWORD pid; HWND found, skip, icon, text, button[4]; int buttons; } Box;
 
 /* A message box: a #32770 dialog of statics and standard buttons only. */
 static BOOL CALLBACK NotBoxPart(HWND c, LPARAM all_ok)
@@ -67,147 +70,131 @@ static BOOL CALLBACK NotBoxPart(HWND c, LPARAM all_ok)
 
 static BOOL CALLBACK FindBox(HWND w, LPARAM p)
 {
-    Search *s = (Search *)p;
+    Box *b = (Box *)p;
     DWORD pid = 0;
     BOOL box = TRUE;
     GetWindowThreadProcessId(w, &pid);
-    if (pid != s->pid || w == s->skip || !IsWindowVisible(w) || !IsClass(w, L"#32770")) return TRUE;
+    if (pid != b->pid || w == b->skip || !IsWindowVisible(w) || !IsClass(w, L"#32770")) return TRUE;
     EnumChildWindows(w, NotBoxPart, (LPARAM)&box);
-    if (box) s->found = w;
+    if (box) b->found = w;
     return !box;
 }
 
-typedef struct { HWND icon, text, button[4]; int buttons; } Parts;
-
 static BOOL CALLBACK CollectPart(HWND c, LPARAM p)
 {
-    Parts *parts = (Parts *)p;
+    Box *b = (Box *)p;
     if (!IsWindowVisible(c)) return TRUE;
-    if (IsClass(c, L"Button") && parts->buttons < 4) parts->button[parts->buttons++] = c;
-    else if (IsClass(c, L"Static") && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) parts->icon = c;
-    else if (IsClass(c, L"Static") && GetWindowTextLengthW(c) > 0) parts->text = c;
+    if (IsClass(c, L"Button") && b->buttons < 4) b->button[b->buttons++] = c;
+    else if (IsClass(c, L"Static") && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) b->icon = c;
+    else if (IsClass(c, L"Static") && GetWindowTextLengthW(c) > 0) b->text = c;
     return TRUE;
 }
 
-/* Share of pixels (per cent) where the screen under the icon control and
- * a stock icon drawn on the control's background differ: icon handles
- * cannot be compared across processes under Wine. */
+/* Per cent of the pixels where the screen under the icon control and a
+ * stock icon drawn on its background differ: icon handles cannot be
+ * compared across processes under Wine. */
 static int IconDistance(HWND control, LPCWSTR stock)
 {
-    RECT r;
+    RECT r, all;
     GetWindowRect(control, &r);
     int w = r.right - r.left, h = r.bottom - r.top, differ = 0;
     if (w <= 0 || h <= 0 || w > 128 || h > 128) return 100;
+    SetRect(&all, 0, 0, w, h);
     HDC screen = GetDC(NULL), shot = CreateCompatibleDC(screen), ref = CreateCompatibleDC(screen);
     HBITMAP b1 = CreateCompatibleBitmap(screen, w, h), b2 = CreateCompatibleBitmap(screen, w, h);
     HGDIOBJ o1 = SelectObject(shot, b1), o2 = SelectObject(ref, b2);
     BitBlt(shot, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
     HBRUSH bg = CreateSolidBrush(GetPixel(shot, 0, 0));
-    RECT all = {0, 0, w, h};
     FillRect(ref, &all, bg);
-    DrawIconEx(ref, 0, 0, LoadIconW(NULL, stock), GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0,
-               NULL, DI_NORMAL);
+    DrawIconEx(ref, 0, 0, LoadIconW(NULL, stock), GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0, NULL,
+               DI_NORMAL);
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++) {
             COLORREF a = GetPixel(shot, x, y), b = GetPixel(ref, x, y);
             differ += abs(GetRValue(a) - GetRValue(b)) + abs(GetGValue(a) - GetGValue(b)) +
                       abs(GetBValue(a) - GetBValue(b)) > 72;
         }
-    SelectObject(shot, o1), SelectObject(ref, o2);
-    DeleteObject(b1), DeleteObject(b2), DeleteObject(bg), DeleteDC(shot), DeleteDC(ref);
-    ReleaseDC(NULL, screen);
+    SelectObject(shot, o1), SelectObject(ref, o2), DeleteObject(b1), DeleteObject(b2), DeleteObject(bg);
+    DeleteDC(shot), DeleteDC(ref), ReleaseDC(NULL, screen);
     return differ * 100 / (w * h);
 }
 
 static const char *Icon(HWND control)
 {
     static const LPCWSTR stock[] = {IDI_HAND, IDI_QUESTION, IDI_EXCLAMATION, IDI_ASTERISK};
-    static const char *names[] = {"error", "question", "warning", "information"};
+    static const char *names[] = {"error", "question", "warning", "information", "unknown"};
     int best = 4, distance = 11;
-    if (!control) return "none";
-    for (int i = 0; i < 4; i++) {
+    for (int i = 0; control && i < 4; i++) {
         int d = IconDistance(control, stock[i]);
         if (d < distance) distance = d, best = i;
     }
-    return best < 4 ? names[best] : "unknown";
+    return control ? names[best] : "none";
 }
 
-/* Prints the box, answers it (No where there is one, else OK). */
-static void Answer(HWND box, BOOL hold)
+/* Prints the box and answers it: No where there is one, else OK. */
+static void Answer(Box *b, BOOL hold)
 {
-    Parts parts;
     const char *icon = "none";
     WCHAR text[4096] = L"";
-    /* A box is visible before it has painted its parts: retry a while. */
-    for (int attempt = 0; attempt < 12; attempt++) {
+    for (int attempt = 0; attempt < 12; attempt++) {   /* a box shows before it has painted its parts */
         Sleep(attempt ? 150 : 300);
-        memset(&parts, 0, sizeof parts);
-        EnumChildWindows(box, CollectPart, (LPARAM)&parts);
-        icon = Icon(parts.icon);
-        if (parts.text && parts.buttons && strcmp(icon, "unknown") != 0) break;
+        b->icon = b->text = NULL, b->buttons = 0;
+        EnumChildWindows(b->found, CollectPart, (LPARAM)b);
+        icon = Icon(b->icon);
+        if (b->text && b->buttons && strcmp(icon, "unknown")) break;
     }
-    if (parts.text) GetWindowTextW(parts.text, text, 4096);
-    HWND owner = GetWindow(box, GW_OWNER);
+    if (b->text) GetWindowTextW(b->text, text, 4096);
+    HWND owner = GetWindow(b->found, GW_OWNER);
     printf("{\"box\": ");
     Json(text);
     printf(", \"icon\": \"%s\", \"owner\": \"%s\", \"buttons\": [", icon,
            !owner ? "none" : IsProgressWindow(owner) ? "progress" : "other");
     int press = IDOK;
-    for (int i = 0; i < parts.buttons; i++) {
-        int id = GetDlgCtrlID(parts.button[i]);
+    for (int i = 0; i < b->buttons; i++) {
+        int id = GetDlgCtrlID(b->button[i]);
         printf("%s%d", i ? ", " : "", id);
-        if (id == IDNO) press = IDNO;
+        press = id == IDNO ? IDNO : press;
     }
     printf("]}\n");
     fflush(stdout);
     if (hold) Sleep(1000);
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED), (LPARAM)GetDlgItem(box, press));
-}
-
-/* ---------------------------------------------------------------- run */
-
-static HANDLE RestrictedToken(void)
-{
-    HANDLE token = NULL, restricted = NULL;
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    SID_AND_ATTRIBUTES admins = {NULL, 0};
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, &token) ||
-        !AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                  &admins.Sid) ||
-        !CreateRestrictedToken(token, 0, 1, &admins, 0, NULL, 0, NULL, &restricted))
-        restricted = NULL;
-    return restricted;
+    PostMessageW(b->found, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED), (LPARAM)GetDlgItem(b->found, press));
 }
 
 static int Run(DWORD ms, const char *flags, char *command)
 {
     STARTUPINFOA si = {sizeof si};
     PROCESS_INFORMATION pi;
-    HANDLE token = strchr(flags, 'r') ? RestrictedToken() : NULL;
+    HANDLE token = NULL, restricted = NULL;
     HHOOK hook = NULL;
-    if (strchr(flags, 'c')) {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    SID_AND_ATTRIBUTES admins = {NULL, 0};
+    if (strchr(flags, 'r') &&
+        (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, &token) ||
+         !AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                   &admins.Sid) ||
+         !CreateRestrictedToken(token, 0, 1, &admins, 0, NULL, 0, NULL, &restricted)))
+        return printf("{\"error\": %lu}\n", GetLastError()), 3;
+    if (strchr(flags, 'c')) {   /* the hook acts in processes with VEXO_E2E_CANCEL set */
         HMODULE dll = LoadLibraryA("cancel_hook.dll");
         HOOKPROC proc = dll ? (HOOKPROC)GetProcAddress(dll, "CancelHook") : NULL;
-        if (!proc || !(hook = SetWindowsHookExW(WH_CALLWNDPROCRET, proc, dll, 0))) token = INVALID_HANDLE_VALUE;
+        if (!proc || !(hook = SetWindowsHookExW(WH_CALLWNDPROCRET, proc, dll, 0)))
+            return printf("{\"error\": %lu}\n", GetLastError()), 3;
         SetEnvironmentVariableA("VEXO_E2E_CANCEL", "1");
     }
-    if (token == INVALID_HANDLE_VALUE || (strchr(flags, 'r') && !token) ||
-        !(token ? CreateProcessAsUserA(token, NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)
-                : CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))) {
-        printf("{\"error\": %lu}\n", GetLastError());
-        return 3;
-    }
-    Search search = {pi.dwProcessId, NULL, NULL};
+    if (!(restricted ? CreateProcessAsUserA(restricted, NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)
+                     : CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)))
+        return printf("{\"error\": %lu}\n", GetLastError()), 3;
+    Box b = {pi.dwProcessId};
     DWORD start = GetTickCount(), code = 0;
     while (WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT) {
         if (GetTickCount() - start > ms) {
             TerminateProcess(pi.hProcess, 1);
-            printf("{\"timeout\": true}\n");
-            return 4;
+            return printf("{\"timeout\": true}\n"), 4;
         }
-        search.found = NULL;
-        EnumWindows(FindBox, (LPARAM)&search);
-        if (search.found) Answer(search.skip = search.found, strchr(flags, 'h') != NULL);
+        b.found = NULL;
+        EnumWindows(FindBox, (LPARAM)&b);
+        if (b.found) Answer(&b, strchr(flags, 'h') != NULL), b.skip = b.found;
     }
     GetExitCodeProcess(pi.hProcess, &code);
     if (hook) UnhookWindowsHookEx(hook);
@@ -224,27 +211,21 @@ static BOOL CALLBACK FindProgress(HWND w, LPARAM p)
     return FALSE;
 }
 
-static void WorkArea(void)
-{
-    RECT r;
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &r, 0);
-    printf("\"work_area\": [%ld, %ld, %ld, %ld]", r.left, r.top, r.right, r.bottom);
-}
-
 static int Window(void)
 {
-    HWND w = NULL, bar, button;
+    HWND w = NULL;
     EnumWindows(FindProgress, (LPARAM)&w);
     if (!w) return printf("{\"window\": null}\n"), 1;
-    bar = GetDlgItem(w, 114), button = GetDlgItem(w, 112);
-    RECT c;
+    HWND bar = GetDlgItem(w, 114), button = GetDlgItem(w, 112);
+    RECT c, work;
     POINT o = {0, 0};
     GetClientRect(w, &c);
     ClientToScreen(w, &o);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     printf("{\"window\": %lu, ", (unsigned long)(ULONG_PTR)w);
-    Rect("rect", w);
+    WindowRect("rect", w);
     printf(", \"client\": [%ld, %ld, %ld, %ld], ", o.x, o.y, c.right, c.bottom);
-    WorkArea();
+    Rect("work_area", &work);
     /* Messages with a time-out: the installer answers only while it pumps. */
     DWORD_PTR pos = 0, high = 0;
     WCHAR text[64] = L"";
@@ -252,34 +233,30 @@ static int Window(void)
     SendMessageTimeoutW(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 1500, &high);
     SendMessageTimeoutW(button, WM_GETTEXT, 64, (LPARAM)text, SMTO_ABORTIFHUNG, 1500, NULL);
     printf(", \"bar\": {\"pos\": %lu, \"high\": %lu, ", (unsigned long)pos, (unsigned long)high);
-    Rect("rect", bar);
+    WindowRect("rect", bar);
     printf("}, \"button\": {\"text\": ");
     Json(text);
     printf(", ");
-    Rect("rect", button);
+    WindowRect("rect", button);
     printf("}}\n");
-    return 0;
-}
-
-static int Workarea(void)
-{
-    HWND tray = FindWindowW(L"Shell_TrayWnd", NULL);
-    printf("{");
-    WorkArea();
-    printf(", \"taskbar\": %s}\n", tray && IsWindowVisible(tray) ? "true" : "false");
     return 0;
 }
 
 static int Hold(DWORD ms, const char *release)
 {
     NOTIFYICONDATAW icon = {sizeof icon};
+    BOOL shown = FALSE;
     icon.hWnd = CreateWindowExW(0, L"Static", L"hold", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
-    icon.uID = 1;
-    icon.uFlags = NIF_ICON;
-    icon.hIcon = LoadIconW(NULL, (LPCWSTR)IDI_APPLICATION);
+    icon.uID = 1, icon.uFlags = NIF_ICON, icon.hIcon = LoadIconW(NULL, (LPCWSTR)IDI_APPLICATION);
     BOOL added = Shell_NotifyIconW(NIM_ADD, &icon);
-    for (DWORD start = GetTickCount(); GetTickCount() - start < ms && GetFileAttributesA(release) == INVALID_FILE_ATTRIBUTES;) {
+    for (DWORD t = GetTickCount(); GetTickCount() - t < ms && GetFileAttributesA(release) == INVALID_FILE_ATTRIBUTES;) {
         MSG m;
+        HWND tray = FindWindowW(L"Shell_TrayWnd", NULL);
+        if (!shown && tray && IsWindowVisible(tray)) {
+            printf("{\"taskbar\": true}\n");
+            fflush(stdout);
+            shown = TRUE;
+        }
         while (PeekMessageW(&m, NULL, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
         MsgWaitForMultipleObjects(0, NULL, FALSE, 50, QS_ALLINPUT);
     }
@@ -302,7 +279,7 @@ static int Balloon(DWORD ms)
 {
     HWND w = NULL;
     WCHAR text[512] = L"";
-    for (DWORD start = GetTickCount(); !w && GetTickCount() - start < ms; Sleep(20)) EnumWindows(FindBalloon, (LPARAM)&w);
+    for (DWORD t = GetTickCount(); !w && GetTickCount() - t < ms; Sleep(20)) EnumWindows(FindBalloon, (LPARAM)&w);
     if (!w) return printf("{\"balloon\": null}\n"), 1;
     SendMessageTimeoutW(w, WM_GETTEXT, 512, (LPARAM)text, SMTO_ABORTIFHUNG, 1500, NULL);
     printf("{\"balloon\": ");
@@ -311,37 +288,36 @@ static int Balloon(DWORD ms)
     return 0;
 }
 
-/* ---------------------------------------------------------------- render */
-
-static int Render(const char *path, int w, int h, const char *hex)
+/* The status line's way: a 0xF0F0F0 field, a LOGFONTA zero but for a
+ * height of 16, transparent background, DrawTextA of the ANSI text. */
+static int Render(const char *path, const char *hex)
 {
     WCHAR wide[512] = L"";
     char text[1024];
-    size_t n = strlen(hex) / 4;
-    for (size_t i = 0; i < n && i < 511; i++) {
+    for (size_t i = 0; i < strlen(hex) / 4 && i < 511; i++) {
         char unit[5] = {hex[4 * i + 2], hex[4 * i + 3], hex[4 * i], hex[4 * i + 1], 0};
         wide[i] = (WCHAR)strtoul(unit, NULL, 16);
     }
     WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, NULL, NULL);
-    BITMAPINFOHEADER info = {sizeof info, w, -h, 1, 24, BI_RGB};
+    BITMAPINFOHEADER info = {sizeof info, 280, -24, 1, 24, BI_RGB};
+    BITMAPFILEHEADER file = {0x4D42, sizeof file + sizeof info + 840 * 24, 0, 0, sizeof file + sizeof info};
     void *bits = NULL;
     HDC dc = CreateCompatibleDC(NULL);
     HBITMAP bitmap = CreateDIBSection(dc, (BITMAPINFO *)&info, DIB_RGB_COLORS, &bits, NULL, 0);
     HGDIOBJ old = SelectObject(dc, bitmap);
-    RECT all = {0, 0, w, h};
+    RECT all = {0, 0, 280, 24};
     HBRUSH bg = CreateSolidBrush(RGB(240, 240, 240));
-    FillRect(dc, &all, bg);
     LOGFONTA spec = {16};
     HFONT font = CreateFontIndirectA(&spec);
+    FillRect(dc, &all, bg);
     SelectObject(dc, font);
     SetBkMode(dc, TRANSPARENT);
     DrawTextA(dc, text, lstrlenA(text), &all, DT_LEFT | DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
     GdiFlush();
-    DWORD size = (DWORD)(((w * 3 + 3) & ~3) * h), written;
-    BITMAPFILEHEADER file = {0x4D42, sizeof file + sizeof info + size, 0, 0, sizeof file + sizeof info};
+    DWORD written;
     HANDLE f = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    BOOL ok = f != INVALID_HANDLE_VALUE && WriteFile(f, &file, sizeof file, &written, NULL) &&
-              WriteFile(f, &info, sizeof info, &written, NULL) && WriteFile(f, bits, size, &written, NULL);
+    BOOL ok = WriteFile(f, &file, sizeof file, &written, NULL) && WriteFile(f, &info, sizeof info, &written, NULL) &&
+              WriteFile(f, bits, 840 * 24, &written, NULL);
     CloseHandle(f);
     SelectObject(dc, old), DeleteObject(font), DeleteObject(bg), DeleteObject(bitmap), DeleteDC(dc);
     printf("{\"rendered\": %s}\n", ok ? "true" : "false");
@@ -368,10 +344,9 @@ int main(int argc, char **argv)
     const char *verb = argc > 1 ? argv[1] : "";
     if (!strcmp(verb, "run") && argc == 5) r = Run(strtoul(argv[2], NULL, 10), argv[3], argv[4]);
     else if (!strcmp(verb, "window")) r = Window();
-    else if (!strcmp(verb, "workarea")) r = Workarea();
     else if (!strcmp(verb, "hold") && argc == 4) r = Hold(strtoul(argv[2], NULL, 10), argv[3]);
     else if (!strcmp(verb, "balloon") && argc == 3) r = Balloon(strtoul(argv[2], NULL, 10));
-    else if (!strcmp(verb, "render") && argc == 6) r = Render(argv[2], atoi(argv[3]), atoi(argv[4]), argv[5]);
+    else if (!strcmp(verb, "render") && argc == 4) r = Render(argv[2], argv[3]);
     else if (!strcmp(verb, "cache") && argc > 2) r = Cache(argc - 2, argv + 2);
     else if (!strcmp(verb, "load") && argc == 3) r = !LoadLibraryA(argv[2]);
     else fprintf(stderr, "usage: see probe.c\n");
