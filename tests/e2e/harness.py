@@ -140,17 +140,24 @@ class TCPServer(socketserver.ThreadingTCPServer):
 
 class Server:
     """A loopback server whose mode picks its answers; both servers write
-    their request lines into one ordered log."""
+    their request lines into one ordered log.
+    Package server: the package (padded with zero bytes to size); throttle:
+    64 KB every 50 ms; stall_accept: reads the request, never answers;
+    stall_after_headers: headers with the length, then nothing; short_body:
+    half the announced length, then closes; redirect: 302 to MOVED, which
+    serves; redirect_self: 302 to itself; redirect_loop: 302 A to B to A.
+    Statistics server: ok ("finished" answered after hold seconds), stall."""
+    MOVED = PACKAGE_DIR + "/moved/vexo_303.exe"
 
-    def __init__(self, name, port, log, lock):
-        self.name, self.port, self.log, self.lock = name, port, log, lock
+    def __init__(self, name, port, log, lock, default, package=None):
+        self.name, self.port, self.log, self.lock, self.default, self.package = name, port, log, lock, default, package
         self.httpd, self.release = None, threading.Event()
         self.reset()
 
     def reset(self):
         self.release.set()   # ends every stalled answer
         self.release = threading.Event()
-        self.mode, self.size, self.hold = self.modes[0], 0, 0
+        self.mode, self.size, self.hold = self.default, 0, 0
         if not self.httpd:
             self.httpd = TCPServer(("127.0.0.1", self.port), Handler)
             self.httpd.owner = self
@@ -162,23 +169,15 @@ class Server:
             self.httpd.server_close()
             self.httpd = None
 
-
-class PackageServer(Server):
-    """The package (padded with zero bytes to size); throttle: 64 KB every
-    50 ms; stall_accept: reads the request, never answers;
-    stall_after_headers: headers with the length, then nothing; short_body:
-    half the announced length, then closes; redirect: 302 to MOVED, which
-    serves; redirect_self: 302 to itself; redirect_loop: 302 A to B to A."""
-    modes = ("serve", "404", "throttle", "stall_accept", "stall_after_headers", "short_body", "redirect",
-             "redirect_self", "redirect_loop")
-    MOVED = PACKAGE_DIR + "/moved/vexo_303.exe"
-
     def answer(self, req, release):
         path, mode = req.path.replace("%20", " "), self.mode
+        if mode in ("stall", "stall_accept"):
+            return release.wait(120)
+        if self.name == "stats":
+            time.sleep(self.hold if "type=finished" in path else 0)
+            return req.head(200, 3) or req.wfile.write(b"ok\n")
         if not path.endswith("/vexo_303.exe") or mode == "404":
             return req.head(404, 0)
-        if mode == "stall_accept":
-            return release.wait(120)
         if mode.startswith("redirect") and not (mode == "redirect" and path == self.MOVED):
             target = path if mode == "redirect_self" else PACKAGE_PATH if path == self.MOVED else self.MOVED
             return req.head(302, 0, [("Location", "http://127.0.0.1:%d%s" % (self.port, target))])
@@ -193,19 +192,6 @@ class PackageServer(Server):
             req.wfile.write(body[i:min(i + step, end)])
             req.wfile.flush()
             time.sleep(0.05 if mode == "throttle" else 0)
-
-
-class StatsServer(Server):
-    """ok: 200 to everything ("finished" after hold seconds); stall: reads
-    the request, never answers."""
-    modes = ("ok", "stall")
-
-    def answer(self, req, release):
-        if self.mode == "stall":
-            return release.wait(120)
-        time.sleep(self.hold if "type=finished" in req.path else 0)
-        req.head(200, 3)
-        req.wfile.write(b"ok\n")
 
 
 # ---------------------------------------------------------------- Wine and X
@@ -341,8 +327,9 @@ class Run:
     def __repr__(self):
         requests = [e[1] for e in self.events]
         requests = requests[:4] + ["... %d more" % (len(requests) - 6)] + requests[-2:] if len(requests) > 8 else requests
-        return "status=%s wall=%.1fs boxes=%s\n  requests=%s\n  package=%s\n  report=%s\n  launcher said %r" % (
-            self.status, self.wall, self.boxes, requests, self.package_runs, self.report, self.output[-200:])
+        return "exit code %s (0x%08X) after %.1fs, boxes %s\n  requests %s\n  package %s\n  report %s\n  launcher " \
+            "said %r" % (self.status, self.status or 0, self.wall, self.boxes, requests, self.package_runs, self.report,
+                         self.output[-200:])
 
 
 class Harness:
@@ -370,9 +357,8 @@ class Harness:
             sign_verify_files(out)
         shutil.rmtree(self.wine.path(WIN), ignore_errors=True)
         shutil.copytree(out, self.wine.path(WIN), ignore=shutil.ignore_patterns("*.stamp", "signer.*"))
-        self.package_server = PackageServer("package", PORT, self.log, self.lock)
-        self.package_server.package = os.path.join(out, "package.exe")
-        self.stats_server = StatsServer("stats", PORT + 1, self.log, self.lock)
+        self.package_server = Server("package", PORT, self.log, self.lock, "serve", os.path.join(out, "package.exe"))
+        self.stats_server = Server("stats", PORT + 1, self.log, self.lock, "ok")
 
     def shutdown(self):
         for server in (self.package_server, self.stats_server):

@@ -4,7 +4,9 @@ as tables, one line per case (a table row is a case), then "e2e: N passed,
 N failed". The rows in PENDING_ISSUE_7 expect what issue 7 asks for: they
 run, and a failure of theirs is reported as pending.
 
-usage: run.py [-k PATTERN]   (only the cases whose name holds PATTERN)
+usage: run.py [-k PATTERN] [--show]   (only the cases whose name holds
+PATTERN; --show prints what each run did: exit code, boxes, requests, the
+package's command line, what was outstanding at exit)
 """
 
 import argparse
@@ -38,7 +40,7 @@ TEXT = {
     125: "下载完成。",
 }
 SF, SFAIL, EXIT7 = ["start", "finished"], ["start", "failed"], {"VEXO_E2E_EXIT": "7"}
-MOVED_URL = "http://127.0.0.1:%d%s" % (PORT, harness.PackageServer.MOVED)
+MOVED_URL = "http://127.0.0.1:%d%s" % (PORT, harness.Server.MOVED)
 SPACED = "http://127.0.0.1:%d%s dir/vexo_303.exe" % (PORT, harness.PACKAGE_DIR)   # as composed
 SPACED_CANONICAL = SPACED.replace(" ", "%20")
 HOST_MACS = {open(p).read().strip().replace(":", "").upper() for p in glob.glob("/sys/class/net/*/address")}
@@ -53,6 +55,7 @@ PENDING_ISSUE_7 = {
 }
 
 H = None     # the harness
+SHOW = False
 CASE = ""    # the running case, for its artifacts
 NOTES = []
 
@@ -103,6 +106,7 @@ def expect(run, status, pings=(), boxes=(), ran=False, package_silent=True, os_n
     """What every run is held to: exit code; pings well formed and around
     the download; boxes; the package run from the cache, with the window
     closed, and its file gone; nothing outstanding; no cache entry left."""
+    print("  " + repr(run).replace("\n", "\n  ")) if SHOW else None
     check(not run.timed_out, "the run did not end on its own", run)
     eq(run.status, status, "exit code", run)
     eq(run.pings, list(pings), "pings", run)
@@ -412,44 +416,38 @@ def long_path(nbytes, status):
         os.remove(H.wine.path(exe))
 
 
-FOLDER = WIN + "\\目标 文件"   # a blank and double-byte characters
-VERIFY, VIA = {"exe": WIN + "\\verify_signed.exe"}, {"urls": ()}
-# name, build, setup, exit code, pings, boxes, the package ran, more to expect
+# A base URL with a blank, which canonicalisation escapes, so the composed
+# and the canonical URL differ; the admin option: name, build, setup, exit
+# code, pings, boxes, the package ran
 OPTIONS = [
-    # A base URL with a blank, which canonicalisation escapes: the composed
-    # and the canonical URL differ.
-    ("URL with a blank: the canonical URL downloaded, its entry removed", "spaced", EXIT7, 7, SF, [], True,
-     {"urls": (SPACED, SPACED_CANONICAL)}),
+    ("URL with a blank: the canonical URL downloaded, its entry removed", "spaced", EXIT7, 7, SF, [], True),
     ("URL with a blank: canonicaliser error shows the composed URL", "spaced",
-     {"VEXO_FAIL": "InternetCanonicalizeUrlA@16:87:0:1"}, 87, [], [box(TEXT[113] % SPACED)], False, {}),
+     {"VEXO_FAIL": "InternetCanonicalizeUrlA@16:87:0:1"}, 87, [], [box(TEXT[113] % SPACED)], False),
     ("URL with a blank: failed download shows the canonical URL", "spaced", {"package": "down"}, 2, SFAIL,
-     [box(TEXT[123] % SPACED_CANONICAL)], False, {"urls": (SPACED, SPACED_CANONICAL)}),
-    ("admin option: the option alone", "admin", dict(EXIT7, args="/a"), 7, SF, [], True, {}),
-    ("admin option: a second token", "admin", {"args": "/a extra"}, 160, [], [dict(USAGE, owner="progress")], False,
-     {}),
-    ("verify option: same signer", "verify", dict(VERIFY, args='/v "%s\\signed_a.exe"' % WIN), 0, [], [], False, VIA),
-    ("verify option: the program itself", "verify", dict(VERIFY, args='/v "%s"' % VERIFY["exe"]), 0, [], [], False,
-     VIA),
-    ("verify option: quoted path with a blank and double-byte characters", "verify",
-     dict(VERIFY, args='/v "%s\\signed_a.exe"' % FOLDER), 0, [], [], False, VIA),
-    ("verify option: unsigned target", "verify", dict(VERIFY, args='/v "%s\\unsigned.exe"' % WIN), 0x800B0004, [],
-     [], False, VIA),
-    ("verify option: altered target", "verify", dict(VERIFY, args='/v "%s\\altered.exe"' % WIN), 0x800B0004, [], [],
-     False, VIA),
-    ("verify option: missing target", "verify", dict(VERIFY, args='/v "%s\\missing.exe"' % WIN), 0x800B0004, [], [],
-     False, VIA),
-    ("verify option: wintrust.dll missing", "verify",
-     dict(VERIFY, args='/v "%s\\signed_a.exe"' % WIN, VEXO_MISSING_DLL="wintrust.dll"), 0x800B0001, [], [], False, VIA),
-    ("verify option: no path", "verify", dict(VERIFY, args="/v"), 160, [], [USAGE], False, VIA),
-    ("verify option: unquoted path with a blank", "verify", dict(VERIFY, args="/v %s\\signed_a.exe" % FOLDER), 160,
-     [], [USAGE], False, VIA),
+     [box(TEXT[123] % SPACED_CANONICAL)], False),
+    ("admin option: the option alone", "admin", dict(EXIT7, args="/a"), 7, SF, [], True),
+    ("admin option: a second token", "admin", {"args": "/a extra"}, 160, [], [dict(USAGE, owner="progress")], False),
+]
+FOLDER = WIN + "\\目标 文件"   # a blank and double-byte characters
+# The verify build (/s, signed): name, what follows "/v", seam, exit code
+VERIFY = [
+    ("same signer", '"%s\\signed_a.exe"' % WIN, {}, 0),
+    ("the program itself", '"%s\\verify_signed.exe"' % WIN, {}, 0),
+    ("quoted path with a blank and double-byte characters", '"%s\\signed_a.exe"' % FOLDER, {}, 0),
+    ("unsigned target", '"%s\\unsigned.exe"' % WIN, {}, 0x800B0004),
+    ("altered target", '"%s\\altered.exe"' % WIN, {}, 0x800B0004),
+    ("missing target", '"%s\\missing.exe"' % WIN, {}, 0x800B0004),
+    ("wintrust.dll missing", '"%s\\signed_a.exe"' % WIN, {"VEXO_MISSING_DLL": "wintrust.dll"}, 0x800B0001),
+    ("no path", "", {}, 160),
+    ("unquoted path with a blank", "%s\\signed_a.exe" % FOLDER, {}, 160),
 ]
 
 
-def option_row(variant, setup, status, pings, boxes, ran, more):
+def verify_row(target, env, status):
     os.makedirs(H.wine.path(FOLDER), exist_ok=True)
     shutil.copy(H.wine.path(WIN + "\\signed_a.exe"), H.wine.path(FOLDER + "\\signed_a.exe"))
-    row(variant, setup, status, pings, boxes, ran, package_silent=False, **more)
+    row("verify", dict(env, exe=WIN + "\\verify_signed.exe", args=("/v " + target).strip()), status,
+        boxes=[USAGE] if status == 160 else [], urls=())
 
 
 # Copies of a DLL of the tests' own, named like libraries the program
@@ -502,7 +500,9 @@ def cases():
              for r in WINDOWS] +
             [("module path of %d bytes" % n, lambda n=n, s=s: long_path(n, s)) for n, s in ((258, 7), (259, 7),
                                                                                           (260, 122))] +
-            [(r[0], lambda r=r: option_row(*r[1:])) for r in OPTIONS] +
+            [(r[0], lambda r=r: row(*r[1:], package_silent=False, urls=(PACKAGE_URL, SPACED, SPACED_CANONICAL)))
+             for r in OPTIONS] +
+            [("verify option: " + r[0], lambda r=r: verify_row(*r[1:])) for r in VERIFY] +
             [("network: " + r[0], lambda r=r: row("silent", dict(r[1], timeout=r[5] + 3), r[2], r[3], ran=r[4],
                                                   urls=(PACKAGE_URL,) + r[6], wall=r[5])) for r in NETWORK] +
             [("network: headers, then nothing; Cancel (/u)", cancel_in_stall)] +
@@ -511,10 +511,12 @@ def cases():
 
 
 def main():
-    global H, CASE
+    global H, CASE, SHOW
     parser = argparse.ArgumentParser()
     parser.add_argument("-k", dest="pattern", default="", help="run only the cases whose name holds this")
-    selected = [c for c in cases() if parser.parse_args().pattern in c[0]]
+    parser.add_argument("--show", action="store_true", help="print what each run did")
+    args = parser.parse_args()
+    selected, SHOW = [c for c in cases() if args.pattern in c[0]], args.show
     started, counts, failures = time.monotonic(), {"passed": 0, "failed": 0, "pending": 0}, []
     print("e2e: preparing builds, Wine prefix and servers (port %d)" % PORT, flush=True)
     try:

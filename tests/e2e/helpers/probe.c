@@ -35,16 +35,12 @@ static void Json(const WCHAR *s)
     putchar('"');
 }
 
-static void Rect(const char *name, const RECT *r)
-{
-    printf("\"%s\": [%ld, %ld, %ld, %ld]", name, r->left, r->top, r->right, r->bottom);
-}
-
-static void WindowRect(const char *name, HWND w)
+/* A window's rectangle, or with no window the work area. */
+static void Rect(const char *name, HWND w)
 {
     RECT r = {0, 0, 0, 0};
-    GetWindowRect(w, &r);
-    Rect(name, &r);
+    w ? GetWindowRect(w, &r) : SystemParametersInfoA(SPI_GETWORKAREA, 0, &r, 0);
+    printf("\"%s\": [%ld, %ld, %ld, %ld]", name, r.left, r.top, r.right, r.bottom);
 }
 
 static BOOL IsClass(HWND w, const WCHAR *name)
@@ -145,9 +141,7 @@ static void Answer(Box *b, BOOL hold)
     }
     if (b->text) GetWindowTextW(b->text, text, 4096);
     HWND owner = GetWindow(b->found, GW_OWNER);
-    printf("{\"box\": ");
-    Json(text);
-    printf(", \"icon\": \"%s\", \"owner\": \"%s\", \"buttons\": [", icon,
+    printf("{\"box\": "), Json(text), printf(", \"icon\": \"%s\", \"owner\": \"%s\", \"buttons\": [", icon,
            !owner ? "none" : IsProgressWindow(owner) ? "progress" : "other");
     int press = IDOK;
     for (int i = 0; i < b->buttons; i++) {
@@ -206,9 +200,7 @@ static int Run(DWORD ms, const char *flags, char *command)
 
 static BOOL CALLBACK FindProgress(HWND w, LPARAM p)
 {
-    if (!IsWindowVisible(w) || !IsProgressWindow(w)) return TRUE;
-    *(HWND *)p = w;
-    return FALSE;
+    return !(IsWindowVisible(w) && IsProgressWindow(w) && (*(HWND *)p = w));
 }
 
 static int Window(void)
@@ -217,15 +209,14 @@ static int Window(void)
     EnumWindows(FindProgress, (LPARAM)&w);
     if (!w) return printf("{\"window\": null}\n"), 1;
     HWND bar = GetDlgItem(w, 114), button = GetDlgItem(w, 112);
-    RECT c, work;
+    RECT c;
     POINT o = {0, 0};
     GetClientRect(w, &c);
     ClientToScreen(w, &o);
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     printf("{\"window\": %lu, ", (unsigned long)(ULONG_PTR)w);
-    WindowRect("rect", w);
+    Rect("rect", w);
     printf(", \"client\": [%ld, %ld, %ld, %ld], ", o.x, o.y, c.right, c.bottom);
-    Rect("work_area", &work);
+    Rect("work_area", NULL);
     /* Messages with a time-out: the installer answers only while it pumps. */
     DWORD_PTR pos = 0, high = 0;
     WCHAR text[64] = L"";
@@ -233,12 +224,8 @@ static int Window(void)
     SendMessageTimeoutW(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 1500, &high);
     SendMessageTimeoutW(button, WM_GETTEXT, 64, (LPARAM)text, SMTO_ABORTIFHUNG, 1500, NULL);
     printf(", \"bar\": {\"pos\": %lu, \"high\": %lu, ", (unsigned long)pos, (unsigned long)high);
-    WindowRect("rect", bar);
-    printf("}, \"button\": {\"text\": ");
-    Json(text);
-    printf(", ");
-    WindowRect("rect", button);
-    printf("}}\n");
+    Rect("rect", bar);
+    printf("}, \"button\": {\"text\": "), Json(text), printf(", "), Rect("rect", button), printf("}}\n");
     return 0;
 }
 
@@ -268,11 +255,8 @@ static BOOL CALLBACK FindBalloon(HWND w, LPARAM p)
 {
     DWORD pid = 0;
     GetWindowThreadProcessId(w, &pid);
-    if (pid == GetCurrentProcessId() || !IsWindowVisible(w) || !IsClass(w, TOOLTIPS_CLASSW) ||
-        !(GetWindowLongW(w, GWL_STYLE) & TTS_BALLOON))
-        return TRUE;
-    *(HWND *)p = w;
-    return FALSE;
+    return !(pid != GetCurrentProcessId() && IsWindowVisible(w) && IsClass(w, TOOLTIPS_CLASSW) &&
+             (GetWindowLongW(w, GWL_STYLE) & TTS_BALLOON) && (*(HWND *)p = w));
 }
 
 static int Balloon(DWORD ms)
@@ -282,9 +266,7 @@ static int Balloon(DWORD ms)
     for (DWORD t = GetTickCount(); !w && GetTickCount() - t < ms; Sleep(20)) EnumWindows(FindBalloon, (LPARAM)&w);
     if (!w) return printf("{\"balloon\": null}\n"), 1;
     SendMessageTimeoutW(w, WM_GETTEXT, 512, (LPARAM)text, SMTO_ABORTIFHUNG, 1500, NULL);
-    printf("{\"balloon\": ");
-    Json(text);
-    printf("}\n");
+    printf("{\"balloon\": "), Json(text), printf("}\n");
     return 0;
 }
 
