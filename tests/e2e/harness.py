@@ -23,9 +23,9 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
-BUILD = os.path.join(REPO, "build", "e2e")
-ARTIFACTS = os.path.join(BUILD, "artifacts")
 PORT = int(os.environ.get("VEXO_E2E_PORT", "48081"))
+BUILD = os.path.join(REPO, "build", "e2e" if PORT == 48081 else "e2e-%d" % PORT)   # builds carry the port
+ARTIFACTS = os.path.join(BUILD, "artifacts")
 PACKAGE_DIR = "/ext/common/Vexo"
 PACKAGE_PATH = PACKAGE_DIR + "/vexo_303.exe"
 PACKAGE_URL = "http://127.0.0.1:%d%s" % (PORT, PACKAGE_PATH)
@@ -202,16 +202,17 @@ class Display:
     def __init__(self):
         if not shutil.which("Xvfb"):
             raise HarnessError("Xvfb is missing (tools/setup installs it)")
-        for n in range(93, 140):
-            if not os.path.exists("/tmp/.X%d-lock" % n) and not os.path.exists("/tmp/.X11-unix/X%d" % n):
-                break
-        self.name = ":%d" % n
-        self.proc = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        for _ in range(200):
-            if os.path.exists("/tmp/.X11-unix/X%d" % n):
-                return
-            time.sleep(0.05)
+        for n in range(93, 140):   # the first free display, where another run's Xvfb is not faster
+            if os.path.exists("/tmp/.X%d-lock" % n) or os.path.exists("/tmp/.X11-unix/X%d" % n):
+                continue
+            self.name = ":%d" % n
+            self.proc = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            for _ in range(200):
+                if self.proc.poll() is None and os.path.exists("/tmp/.X11-unix/X%d" % n):
+                    return
+                time.sleep(0.05)
+            self.proc.kill()
         raise HarnessError("Xvfb did not start")
 
     def screenshot(self, path):

@@ -107,7 +107,7 @@ def expect(run, status, pings=(), boxes=(), ran=False, package_silent=True, os_n
     the download; boxes; the package run from the cache, with the window
     closed, and its file gone; nothing outstanding; no cache entry left."""
     print("  " + repr(run).replace("\n", "\n  ")) if SHOW else None
-    check(not run.timed_out, "the run did not end on its own", run)
+    check(not run.timed_out, "the run did not end on its own (stopped after %.0fs)" % run.wall, run)
     eq(run.status, status, "exit code", run)
     eq(run.pings, list(pings), "pings", run)
     for source, line, _ in run.events:
@@ -186,6 +186,7 @@ FAILURES = [
      None, True),
     ("package server down", {"package": "down"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
     ("package does not start", {"VEXO_FAIL": "CreateProcessA@40:5"}, 5, SF, None, False),
+    ("GDI+ unavailable", dict(EXIT7, VEXO_MISSING_DLL="gdiplus.dll"), 7, SF, None, True),   # loaded at run time
     ("package asks for a restart: prompt answered No", {"VEXO_E2E_EXIT": "3010"}, 3010, SF,
      box(TEXT[106], "question", "none", (6, 7)), True),   # the one box also shown by /s
 ]

@@ -289,8 +289,8 @@ static int Render(const char *path, const char *hex)
     HGDIOBJ old = SelectObject(dc, bitmap);
     RECT all = {0, 0, 280, 24};
     HBRUSH bg = CreateSolidBrush(RGB(240, 240, 240));
-    LOGFONTA spec = {16};
-    HFONT font = CreateFontIndirectA(&spec);
+    LOGFONTA lf = {16};
+    HFONT font = CreateFontIndirectA(&lf);
     FillRect(dc, &all, bg);
     SelectObject(dc, font);
     SetBkMode(dc, TRANSPARENT);
