@@ -526,15 +526,10 @@ def main():
     try:
         H = harness.Harness()
         H.prepare()
-    except Exception:
-        traceback.print_exc()
-        print("e2e: 0 passed, %d failed" % max(len(selected), 1))
-        return 1
-    try:
         for CASE, fn in selected:
             t, error, pending = time.monotonic(), None, CASE in PENDING_ISSUE_7
-            H.reset(MOVED_URL, SPACED, SPACED_CANONICAL)
             try:
+                H.reset(MOVED_URL, SPACED, SPACED_CANONICAL)
                 fn()
             except Fail as e:
                 error = str(e)
@@ -552,8 +547,11 @@ def main():
                 failures += [(CASE, error)] if outcome == "failed" else []
             print(line + (": " + error.splitlines()[0][:200] if error else " (passes: off PENDING_ISSUE_7)"
                           if CASE in PENDING_ISSUE_7 else ""), flush=True)
+    except Exception:   # the preparation, or the harness between cases
+        traceback.print_exc()
+        counts["failed"] += 1
     finally:
-        H.shutdown()
+        H and H.shutdown()
     for name, error in failures:
         print("\n==== %s\n%s" % (name, error))
     for note in sorted(set(NOTES)):
