@@ -344,6 +344,7 @@ class Harness:
     def prepare(self, variants=None):
         out = os.path.join(BUILD, "bin")
         os.makedirs(out, exist_ok=True)
+        shutil.rmtree(ARTIFACTS, ignore_errors=True)   # this run's only
         names = list(variants or VARIANTS)
         with concurrent.futures.ThreadPoolExecutor(3) as pool:
             jobs = [pool.submit(self.wine.prepare)] + [
