@@ -300,9 +300,11 @@ def window_case(variant, product, cancel):
         wait_for(lambda: "taskbar" in harness.output(hold), 20, "the taskbar with an icon in the notification area")
         H.package_server.mode, H.package_server.size = "throttle", 4 << 20
         proc = H.start(variant, env=EXIT7, flags="h")
-        w = wait_for(lambda: window(0), 20, "the bar moving")
-        screen = shot("mid-download")
-        later = wait_for(lambda: window(w["bar"]["pos"]), 10, "the bar moving on")
+        w = wait_for(window, 20, "the window")
+        screen = shot("window")   # before the first slide change (5 s) paints over the status line
+        moving = wait_for(lambda: window(0), 10, "the bar moving")
+        later = wait_for(lambda: window(moving["bar"]["pos"]), 10, "the bar moving on")
+        shot("mid-download")
         if cancel:
             click(w["button"]["rect"])
         run = H.finish(proc, on_box=lambda b: shot("box"))
@@ -314,8 +316,8 @@ def window_case(variant, product, cancel):
     eq((left, top), (work[0] + (work[2] - work[0] - 396) // 2, work[1] + (work[3] - work[1] - 297) // 2),
        "window place (centred in the work area %r)" % work)
     eq(w["bar"]["rect"], [cx, cy + 210, cx + cw, cy + 233], "bar rectangle")
-    check(w["bar"]["high"] == 4 << 20 and 0 < w["bar"]["pos"] < later["bar"]["pos"], "bar %r, then %r" % (
-        w["bar"], later["bar"]))
+    check(moving["bar"]["high"] == 4 << 20 and 0 < moving["bar"]["pos"] < later["bar"]["pos"], "bar %r, then %r" % (
+        moving["bar"], later["bar"]))
     top = cy + 233 + (ch - 257) // 2
     eq(w["button"], {"text": "取消", "rect": [cx + cw - 95, top, cx + cw - 5, top + 24]}, "Cancel button")
     status_line_shows(screen, w, TEXT[111] % (product or TEXT[110]), TEXT[111] % (TEXT[110] if product else "X"))
@@ -526,6 +528,7 @@ def main():
     try:
         H = harness.Harness()
         H.prepare()
+        print("e2e: prepared in %.0fs" % (time.monotonic() - started), flush=True)
         for CASE, fn in selected:
             t, error, pending = time.monotonic(), None, CASE in PENDING_ISSUE_7
             try:

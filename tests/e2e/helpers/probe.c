@@ -55,12 +55,13 @@ static BOOL IsProgressWindow(HWND w) { return w && IsClass(w, L"#32770") && GetD
 
 typedef struct { DWORD pid; HWND found, skip, icon, text, button[4]; int buttons; } Box;
 
-/* A message box: a #32770 dialog of statics and standard buttons only. */
-static BOOL CALLBACK NotBoxPart(HWND c, LPARAM all_ok)
+/* A message box: a #32770 dialog of statics and standard buttons (one at
+ * least) only. */
+static BOOL CALLBACK BoxPart(HWND c, LPARAM buttons)
 {
     int id = GetDlgCtrlID(c);
-    if (IsWindowVisible(c) && !IsClass(c, L"Static") && !(IsClass(c, L"Button") && id >= 1 && id <= 11))
-        *(BOOL *)all_ok = FALSE;
+    if (IsWindowVisible(c) && !IsClass(c, L"Static"))
+        *(int *)buttons += IsClass(c, L"Button") && id >= 1 && id <= 11 ? 1 : -1000;
     return TRUE;
 }
 
@@ -68,12 +69,12 @@ static BOOL CALLBACK FindBox(HWND w, LPARAM p)
 {
     Box *b = (Box *)p;
     DWORD pid = 0;
-    BOOL box = TRUE;
+    int buttons = 0;
     GetWindowThreadProcessId(w, &pid);
     if (pid != b->pid || w == b->skip || !IsWindowVisible(w) || !IsClass(w, L"#32770")) return TRUE;
-    EnumChildWindows(w, NotBoxPart, (LPARAM)&box);
-    if (box) b->found = w;
-    return !box;
+    EnumChildWindows(w, BoxPart, (LPARAM)&buttons);
+    if (buttons > 0) b->found = w;
+    return buttons <= 0;
 }
 
 static BOOL CALLBACK CollectPart(HWND c, LPARAM p)
