@@ -1,10 +1,7 @@
-"""The end-to-end harness: builds, Wine prefix, X display, servers, runs.
-
-prepare() builds the helpers and the installer variants, makes (or reuses)
-the 32-bit Wine prefix, starts Xvfb and the two loopback servers: packages
-on VEXO_E2E_PORT (default 48081), statistics on the next port. run() starts
-an installer through the probe's launcher and returns what happened. Every
-wait is bounded.
+"""The end-to-end harness: prepare() builds the helpers and the installer
+variants, makes the 32-bit Wine prefix, starts Xvfb and the loopback servers
+(packages on VEXO_E2E_PORT, default 48081, statistics on the next port); run()
+starts an installer through the probe's launcher. Every wait is bounded.
 """
 
 import concurrent.futures
@@ -90,12 +87,9 @@ def build_tree(seams, names, out):
 def sign_verify_files(out):
     """A code-signing certificate (openssl); the verify build and a target
     signed with it (osslsigncode), the target unsigned and altered."""
-    with open(os.path.join(out, "signer.cnf"), "w") as f:
-        f.write("[req]\ndistinguished_name=dn\nprompt=no\nx509_extensions=ext\n[dn]\nCN=Vexo e2e signer\n[ext]\n"
-                "basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")
     key, cert = os.path.join(out, "signer.key"), os.path.join(out, "signer.pem")
-    sh(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "30", "-config",
-        os.path.join(out, "signer.cnf"), "-keyout", key, "-out", cert], 120)
+    sh(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "30", "-subj",
+        "/CN=Vexo e2e signer", "-addext", "extendedKeyUsage=codeSigning", "-keyout", key, "-out", cert], 120)
     for src, dest in (("verify.exe", "verify_signed.exe"), ("package.exe", "signed_a.exe")):
         if os.path.exists(os.path.join(out, dest)):
             os.remove(os.path.join(out, dest))
@@ -114,7 +108,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.0"
     timeout = 60
 
-    def log_message(self, *args):
+    def log_message(self, *args):   # the servers' log is the request lines
         pass
 
     def head(self, status, length, extra=()):
@@ -326,11 +320,10 @@ class Run:
         self.new_cache_files = sorted(h.wine.cache_files() - proc.cache_files)
 
     def __repr__(self):
-        requests = [e[1] for e in self.events]
-        requests = requests[:4] + ["... %d more" % (len(requests) - 6)] + requests[-2:] if len(requests) > 8 else requests
-        return "exit code %s (0x%08X) after %.1fs, boxes %s\n  requests %s\n  package %s\n  report %s\n  launcher " \
-            "said %r" % (self.status, self.status or 0, self.wall, self.boxes, requests, self.package_runs, self.report,
-                         self.output[-200:])
+        r = [e[1] for e in self.events]
+        return "exit code %s (0x%08X) after %.1fs, boxes %s\n  requests %s\n  package %s\n  report %s\n  launcher said " \
+            "%r" % (self.status, self.status or 0, self.wall, self.boxes, r[:4] + ["... %d in all" % len(r)] + r[-2:]
+                    if len(r) > 8 else r, self.package_runs, self.report, self.output[-200:])
 
 
 class Harness:

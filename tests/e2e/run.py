@@ -1,12 +1,8 @@
 #!/usr/bin/env python3
-"""The end-to-end suite: the real vexo_setup.exe under Wine, the scenarios
-as tables, one line per case (a table row is a case), then "e2e: N passed,
-N failed". The rows in PENDING_ISSUE_7 expect what issue 7 asks for: they
-run, and a failure of theirs is reported as pending.
-
-usage: run.py [-k PATTERN] [--show]   (only the cases whose name holds
-PATTERN; --show prints what each run did: exit code, boxes, requests, the
-package's command line, what was outstanding at exit)
+"""The end-to-end suite: the real vexo_setup.exe under Wine, the scenarios as
+tables, a line per case (a table row is a case), then "e2e: N passed, N failed".
+The rows in PENDING_ISSUE_7 expect what issue 7 asks for; their failures count
+apart. usage: run.py [-k PATTERN] [--show (what each run did)]
 """
 
 import argparse
@@ -95,8 +91,7 @@ def shot(name):
 
 
 def window(moving_past=None):
-    """The progress window as the probe reads it; with moving_past, only
-    once its bar stands beyond that position."""
+    """The progress window, once its bar stands beyond moving_past if given."""
     w = H.wine.probe("window")
     return w.get("window") and (moving_past is None or w["bar"]["pos"] > moving_past) and w
 
@@ -266,8 +261,7 @@ def click(rect):
 
 
 def difference(screenshot, part, reference, metric):
-    """ImageMagick's difference between a part (x, y, w, h) of the
-    screenshot and a reference picture."""
+    """ImageMagick's difference of a part (x, y, w, h) of the screenshot and a picture."""
     cut = screenshot[:-4] + "-%d.png" % part[1]
     subprocess.run(["convert", screenshot, "-crop", "%dx%d+%d+%d" % (part[2], part[3], part[0], part[1]), "+repage",
                     cut], timeout=30, check=True)
@@ -394,7 +388,6 @@ WINDOWS = [
     ("winxp", None, "silent", 7, "WindowsXP"),
     ("win2k", 3, "silent", 7, "Windows2000"),
     ("win2k", 2, "silent", 1603, None),
-    ("win2k", 2, "interactive", 1603, None),
     ("nt40", None, "silent", 1603, None),
     ("win10", None, "silent", 7, "Microsoft%20Windows%20NT%203.0"),   # not in the table: the fallback
 ]

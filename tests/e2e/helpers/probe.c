@@ -8,16 +8,14 @@
  *       "icon", "owner": "none" | "progress" | "other", "buttons"}; No where
  *       there is one, else OK; "h" in flags holds each box 1 s first), and
  *       ends with {"exit": full 32-bit code} or {"timeout": true}.
- *   probe window             the progress window: rectangles, bar, button,
- *                            and the work area as a process started now sees it
- *   probe hold <ms> <file>   keeps an icon in the notification area until
- *                            the time is up or the file exists; tells when
- *                            the taskbar shows
+ *   probe window      the progress window: rectangles, bar, button, and the
+ *                     work area as a process started now sees it
+ *   probe hold <ms> <file>   an icon in the notification area until the time
+ *                     is up or the file exists; tells when the taskbar shows
  *   probe balloon <ms>       waits for a balloon of another process
- *   probe render <bmp> <utf-16le hex>   the status line (280 x 24) as the
- *                            installer draws it, as a BMP
+ *   probe render <bmp> <utf-16le hex>   the status line as the installer draws it
  *   probe cache [/delete] <url>...   {"<url>": "present" | "absent"}
- *   probe load <dll>         loads a library (exit code 0 when it did) */
+ *   probe load <dll>  loads a library (exit code 0 when it did) */
 #include <windows.h>
 #include <commctrl.h>
 #include <wininet.h>
