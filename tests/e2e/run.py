@@ -11,6 +11,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -517,6 +518,7 @@ def main():
     args = parser.parse_args()
     selected, SHOW = [c for c in cases() if args.pattern in c[0]], args.show
     started, counts, failures = time.monotonic(), {"passed": 0, "failed": 0, "pending": 0}, []
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))   # a time-out still stops Xvfb, servers, wineserver
     print("e2e: preparing builds, Wine prefix and servers (port %d)" % PORT, flush=True)
     try:
         H = harness.Harness()
