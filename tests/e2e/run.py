@@ -293,7 +293,7 @@ def window_case(variant, product, cancel):
     hold = H.wine.start(["wine", WIN + "\\probe.exe", "hold", "60000", WIN + "\\release"], 70)
     try:
         wait_for(lambda: "taskbar" in harness.output(hold), 20, "the taskbar with an icon in the notification area")
-        H.package_server.mode, H.package_server.size = "throttle", 4 << 20
+        H.package_server.mode, H.package_server.size = "throttle", 8 << 20   # 6.5 s: time to press Cancel
         proc = H.start(variant, env=EXIT7, flags="h")
         w = wait_for(window, 20, "the window")
         screen = shot("window")   # before the first slide change (5 s) paints over the status line
@@ -311,7 +311,7 @@ def window_case(variant, product, cancel):
     eq((left, top), (work[0] + (work[2] - work[0] - 396) // 2, work[1] + (work[3] - work[1] - 297) // 2),
        "window place (centred in the work area %r)" % work)
     eq(w["bar"]["rect"], [cx, cy + 210, cx + cw, cy + 233], "bar rectangle")
-    check(moving["bar"]["high"] == 4 << 20 and 0 < moving["bar"]["pos"] < later["bar"]["pos"], "bar %r, then %r" % (
+    check(moving["bar"]["high"] == 8 << 20 and 0 < moving["bar"]["pos"] < later["bar"]["pos"], "bar %r, then %r" % (
         moving["bar"], later["bar"]))
     top = cy + 233 + (ch - 257) // 2
     eq(w["button"], {"text": "取消", "rect": [cx + cw - 95, top, cx + cw - 5, top + 24]}, "Cancel button")
