@@ -1,685 +1,435 @@
-"""The end-to-end harness: builds, the Wine prefix, the X display, the servers.
-
-One Harness is prepared per test run (prepare()) and torn down at the end
-(shutdown()). It builds the test helpers and every installer variant (in
-parallel, each once), makes or reuses the Wine prefix, starts Xvfb when it can
-(Wine's virtual desktop then draws windows, boxes and the tray like a desktop
-would), starts the package and statistics servers on fixed loopback ports, and
-offers the calls the tests make: run an installer, ask the URL cache, read the
-package log, switch the Windows version Wine reports, take a screenshot.
-
-Every external command runs under a time-out.
+"""The end-to-end harness: prepare() builds the helpers and the installer
+variants, makes the 32-bit Wine prefix, starts Xvfb and the loopback servers
+(packages on VEXO_E2E_PORT, default 48081, statistics on the next port); run()
+starts an installer through the probe's launcher. Every wait is bounded.
 """
 
 import concurrent.futures
 import glob
+import hashlib
+import http.server
 import json
 import os
 import re
 import shutil
+import socketserver
 import subprocess
 import tempfile
+import threading
 import time
-
-import servers
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
-BUILD = os.path.join(REPO, "build", "e2e")
-HELPERS_OUT = os.path.join(BUILD, "helpers")
+PORT = int(os.environ.get("VEXO_E2E_PORT", "48081"))
+BUILD = os.path.join(REPO, "build", "e2e" if PORT == 48081 else "e2e-%d" % PORT)   # builds carry the port
 ARTIFACTS = os.path.join(BUILD, "artifacts")
-TOOLCHAIN = os.path.join(REPO, "cmake", "mingw-i686.cmake")
-CC = "i686-w64-mingw32-gcc"
+PACKAGE_DIR = "/ext/common/Vexo"
+PACKAGE_PATH = PACKAGE_DIR + "/vexo_303.exe"
+PACKAGE_URL = "http://127.0.0.1:%d%s" % (PORT, PACKAGE_PATH)
+WIN = "C:\\vexo_e2e"             # helpers, builds, and what the package and the seam write
+CAPTION = "Vexo影音在线安装"     # string 103: the caption of every box and of the window
+LOCALE = "zh_CN.UTF-8"           # ANSI code page 936, as on a Chinese Windows
 
-# Ports are compiled into the installer builds, so they are fixed.
-PACKAGE_PORT = int(os.environ.get("VEXO_E2E_PORT", "48081"))
-STATS_PORT = PACKAGE_PORT + 1
-
-# Windows side of the tests.
-BIN_DIR = r"C:\vexo_e2e_bin"      # helpers and installer builds
-DATA_DIR = r"C:\vexo_e2e"         # what the test package writes
-PACKAGE_LOG = DATA_DIR + r"\package.log"
-PACKAGE_WINDOW_LOG = DATA_DIR + r"\package.window"
-RELEASE_FILE = DATA_DIR + r"\release"
-
-# The version Wine reports when a test has not asked for another one.
-BASE_WINDOWS_VERSION = "win7"
-
-WINE_LOCALE = "zh_CN.UTF-8"  # ANSI code page 936, as on a Chinese Windows
-
-# name: (sources, extra flags). GUI programs carry -mwindows.
-HELPERS = {
-    "run_exit": (["run_exit.c"], []),
-    "run_restricted": (["run_restricted.c"], []),
-    "cache_check": (["cache_check.c"], ["-lwininet"]),
-    "box_reader": (["box_reader.c"], ["-lshell32", "-lgdi32"]),
-    "window_check": (["window_check.c"], ["-lshell32"]),
-    "window_probe": (["window_probe.c"], ["-lshell32", "-lgdi32"]),
-    "test_package": (["test_package.c"], ["-mwindows"]),
-}
-
-# Installer builds: name -> (cache variables, what the build is for).
+# name: (a test build, with the seam; its cache variables)
 VARIANTS = {
-    "silent": ({"VEXO_MODE": "/s"}, "the shipped mode"),
-    "silent_no_package_s": ({"VEXO_MODE": "/s /u"}, "silent, package not silent"),
-    "product_name": ({"VEXO_MODE": "/s", "VEXO_PRODUCT_NAME": "Vexo 播放器"},
-                     "with a PRODUCTNAME resource"),
-    "interactive": ({"VEXO_MODE": "/u"}, "interactive mode"),
+    "shipped": (False, {"VEXO_MODE": "/s"}),
+    "silent": (True, {"VEXO_MODE": "/s"}),
+    "interactive": (True, {"VEXO_MODE": "/u"}),
+    "silent_package_shown": (True, {"VEXO_MODE": "/s /u"}),
+    "interactive_package_silent": (True, {"VEXO_MODE": "/u /s"}),
+    "upper_s_product": (True, {"VEXO_MODE": "/S", "VEXO_PRODUCT_NAME": "Vexo 播放器"}),
+    "s_blank": (True, {"VEXO_MODE": "/s\\x20"}),   # "/s ": CMake strips a trailing blank
+    "admin": (True, {"VEXO_MODE": "/u", "VEXO_OPTION": "admin"}),
+    "verify": (True, {"VEXO_MODE": "/s", "VEXO_OPTION": "verify"}),
+    "spaced": (True, {"VEXO_MODE": "/u", "VEXO_PACKAGE_BASE_URL": "http://127.0.0.1:%d%s dir" % (PORT, PACKAGE_DIR)}),
 }
+HELPERS = {"probe.exe": ["-lwininet", "-lgdi32", "-lcomctl32", "-lshell32", "-ladvapi32"],
+           "package.exe": ["-mwindows"], "cancel_hook.dll": ["-shared", "-Wl,--kill-at"]}
 
 
 class HarnessError(Exception):
     pass
 
 
-def _run(cmd, timeout, log=None, **kw):
-    """Runs a command under a time-out; output goes to log (a file) or is captured."""
-    if log:
-        with open(log, "ab") as f:
-            f.write(("$ %s\n" % " ".join(cmd)).encode())
-            f.flush()
-            return subprocess.run(cmd, stdout=f, stderr=subprocess.STDOUT,
-                                  stdin=subprocess.DEVNULL, timeout=timeout, **kw)
-    return subprocess.run(cmd, capture_output=True, stdin=subprocess.DEVNULL,
-                          timeout=timeout, **kw)
-
-
-def _newer(target, sources):
-    if not os.path.exists(target):
-        return False
-    t = os.path.getmtime(target)
-    return all(os.path.getmtime(s) <= t for s in sources)
-
-
-def host_mac_addresses():
-    """Hardware addresses of this machine's adapters, as the installer writes them."""
-    macs = set()
-    for path in glob.glob("/sys/class/net/*/address"):
-        try:
-            with open(path) as f:
-                macs.add(f.read().strip().replace(":", "").upper())
-        except OSError:
-            pass
-    return macs
+def sh(cmd, timeout):
+    r = subprocess.run(cmd, capture_output=True, stdin=subprocess.DEVNULL, timeout=timeout)
+    if r.returncode:
+        raise HarnessError("%s failed: %s" % (" ".join(cmd[:3]), (r.stdout + r.stderr)[-3000:].decode(errors="replace")))
 
 
 # ---------------------------------------------------------------- builds
 
-def build_helpers():
-    """Compiles the helpers of the tests; returns {name: exe path}."""
-    os.makedirs(HELPERS_OUT, exist_ok=True)
-    src_dir = os.path.join(HERE, "helpers")
-    headers = glob.glob(os.path.join(src_dir, "*.h"))
-    out = {}
-    for name, (sources, flags) in HELPERS.items():
-        srcs = [os.path.join(src_dir, s) for s in sources]
-        exe = os.path.join(HELPERS_OUT, name + ".exe")
-        if not _newer(exe, srcs + headers):
-            r = _run([CC, "-Os", "-s", "-Wall", "-Wextra", "-o", exe] + srcs + flags,
-                     timeout=120)
-            if r.returncode != 0:
-                raise HarnessError("helper %s did not build:\n%s" %
-                                   (name, (r.stdout + r.stderr).decode(errors="replace")))
-        out[name] = exe
-    return out
+def build_tree(seams, names, out):
+    """The variants of one CMake tree (with the seam or without), each by
+    reconfiguring the tree; one whose sources and configuration have not
+    changed since it was built is kept."""
+    tree = os.path.join(BUILD, "tree_seam" if seams else "tree_plain")
+    newest = max(os.path.getmtime(p) for p in [os.path.join(REPO, "CMakeLists.txt")] + [
+        p for d in ("base", "driver", "download", "stats", "ui", "trust", "resources", "cmake")
+        for p in glob.glob(os.path.join(REPO, d, "**"), recursive=True)])
+    for name in names:
+        config = {"VEXO_MODE": "/s", "VEXO_OPTION": "none", "VEXO_PRODUCT_NAME": "", "VEXO_OPERATION": "",
+                  "VEXO_PACKAGE_BASE_URL": "http://127.0.0.1:%d%s" % (PORT, PACKAGE_DIR),
+                  "VEXO_STATS_BASE_URL": "http://127.0.0.1:%d" % (PORT + 1), "VEXO_TEST_SEAMS": "ON" if seams else "OFF"}
+        config.update(VARIANTS[name][1])
+        exe, stamp = os.path.join(out, name + ".exe"), os.path.join(out, name + ".stamp")
+        key = hashlib.sha1(json.dumps([config, newest], sort_keys=True).encode()).hexdigest()
+        if os.path.exists(exe) and os.path.exists(stamp) and open(stamp).read() == key:
+            continue
+        sh(["cmake", "-S", REPO, "-B", tree, "--toolchain", os.path.join(REPO, "cmake", "mingw-i686.cmake"),
+            "-DCMAKE_BUILD_TYPE=MinSizeRel"] + ["-D%s=%s" % kv for kv in config.items()], 300)
+        sh(["cmake", "--build", tree, "--parallel", "2"], 900)
+        shutil.copy(os.path.join(tree, "vexo_setup.exe"), exe)
+        with open(stamp, "w") as f:
+            f.write(key)
 
 
-def build_variant(name, defines):
-    """Configures and builds one installer variant; returns (exe or None, log path, seconds)."""
-    start = time.monotonic()
-    bdir = os.path.join(BUILD, "variants", name)
-    log = os.path.join(BUILD, "variants", name + ".log")
-    os.makedirs(bdir, exist_ok=True)
-    open(log, "w").close()
-    args = ["cmake", "-S", REPO, "-B", bdir, "--toolchain", TOOLCHAIN,
-            "-DCMAKE_BUILD_TYPE=MinSizeRel",
-            "-DVEXO_PACKAGE_BASE_URL=http://127.0.0.1:%d/ext/common/Vexo" % PACKAGE_PORT,
-            "-DVEXO_STATS_BASE_URL=http://127.0.0.1:%d" % STATS_PORT,
-            "-DVEXO_OPTION=none", "-DVEXO_PRODUCT_NAME=", "-DVEXO_OPERATION="]
-    args += ["-D%s=%s" % kv for kv in defines.items()]
-    try:
-        if _run(args, timeout=300, log=log).returncode != 0:
-            return None, log, time.monotonic() - start
-        if _run(["cmake", "--build", bdir, "--parallel", "1"], timeout=600,
-                log=log).returncode != 0:
-            return None, log, time.monotonic() - start
-    except subprocess.TimeoutExpired:
-        with open(log, "a") as f:
-            f.write("\n(time-out)\n")
-        return None, log, time.monotonic() - start
-    exe = os.path.join(bdir, "vexo_setup.exe")
-    if not os.path.exists(exe):
-        found = glob.glob(os.path.join(bdir, "**", "vexo_setup.exe"), recursive=True)
-        exe = found[0] if found else None
-    return exe, log, time.monotonic() - start
+def sign_verify_files(out):
+    """A code-signing certificate (openssl); the verify build and a target
+    signed with it (osslsigncode), the target unsigned and altered."""
+    key, cert = os.path.join(out, "signer.key"), os.path.join(out, "signer.pem")
+    sh(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "30", "-subj",
+        "/CN=Vexo e2e signer", "-addext", "extendedKeyUsage=codeSigning", "-keyout", key, "-out", cert], 120)
+    for src, dest in (("verify.exe", "verify_signed.exe"), ("package.exe", "signed_a.exe")):
+        if os.path.exists(os.path.join(out, dest)):
+            os.remove(os.path.join(out, dest))
+        sh(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256", "-in", os.path.join(out, src),
+            "-out", os.path.join(out, dest)], 120)
+    shutil.copy(os.path.join(out, "package.exe"), os.path.join(out, "unsigned.exe"))
+    data = bytearray(open(os.path.join(out, "signed_a.exe"), "rb").read())
+    data[0x480] ^= 0xFF   # inside the first section: the signature stays, the digest no longer matches
+    with open(os.path.join(out, "altered.exe"), "wb") as f:
+        f.write(data)
 
 
-# ---------------------------------------------------------------- X display
+# ---------------------------------------------------------------- servers
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.0"
+    timeout = 60
+
+    def log_message(self, *args):   # the servers' log is the request lines
+        pass
+
+    def head(self, status, length, extra=()):
+        self.send_response(status)
+        for k, v in list(extra) + [("Content-Length", str(length)), ("Connection", "close")]:
+            self.send_header(k, v)
+        self.end_headers()
+        self.wfile.flush()
+
+    def do_GET(self):
+        server = self.server.owner
+        with server.lock:
+            server.log.append((server.name, self.requestline, time.monotonic()))
+        try:
+            server.answer(self, server.release)
+        except (BrokenPipeError, ConnectionResetError):
+            pass   # the client gave up (a cancelled download)
+
+
+class TCPServer(socketserver.ThreadingTCPServer):
+    daemon_threads = allow_reuse_address = True
+
+
+class Server:
+    """A loopback server whose mode picks its answers; both servers write
+    their request lines into one ordered log.
+    Package server: the package (padded with zero bytes to size); throttle:
+    64 KB every 50 ms; stall_accept: reads the request, never answers;
+    stall_after_headers: headers with the length, then nothing; short_body:
+    half the announced length, then closes; redirect: 302 to MOVED, which
+    serves; redirect_self: 302 to itself; redirect_loop: 302 A to B to A.
+    Statistics server: ok ("finished" answered after hold seconds), stall."""
+    MOVED = PACKAGE_DIR + "/moved/vexo_303.exe"
+
+    def __init__(self, name, port, log, lock, default, package=None):
+        self.name, self.port, self.log, self.lock, self.default, self.package = name, port, log, lock, default, package
+        self.httpd, self.release = None, threading.Event()
+        self.reset()
+
+    def reset(self):
+        self.release.set()   # ends every stalled answer
+        self.release = threading.Event()
+        self.mode, self.size, self.hold = self.default, 0, 0
+        if not self.httpd:
+            self.httpd = TCPServer(("127.0.0.1", self.port), Handler)
+            self.httpd.owner = self
+            threading.Thread(target=self.httpd.serve_forever, kwargs={"poll_interval": 0.05}, daemon=True).start()
+
+    def stop(self):
+        if self.httpd:
+            self.httpd.shutdown()
+            self.httpd.server_close()
+            self.httpd = None
+
+    def answer(self, req, release):
+        path, mode = req.path.replace("%20", " "), self.mode
+        if mode in ("stall", "stall_accept"):
+            return release.wait(120)
+        if self.name == "stats":
+            time.sleep(self.hold if "type=finished" in path else 0)
+            return req.head(200, 3) or req.wfile.write(b"ok\n")
+        if not path.endswith("/vexo_303.exe") or mode == "404":
+            return req.head(404, 0)
+        if mode.startswith("redirect") and not (mode == "redirect" and path == self.MOVED):
+            target = path if mode == "redirect_self" else PACKAGE_PATH if path == self.MOVED else self.MOVED
+            return req.head(302, 0, [("Location", "http://127.0.0.1:%d%s" % (self.port, target))])
+        body = open(self.package, "rb").read()
+        body += b"\0" * (self.size - len(body))
+        req.head(200, len(body), [("Content-Type", "application/octet-stream")])
+        if mode == "stall_after_headers":
+            return release.wait(120)
+        end = len(body) // 2 if mode == "short_body" else len(body)
+        step = 64 * 1024 if mode == "throttle" else end
+        for i in range(0, end, step):
+            req.wfile.write(body[i:min(i + step, end)])
+            req.wfile.flush()
+            time.sleep(0.05 if mode == "throttle" else 0)
+
+
+# ---------------------------------------------------------------- Wine and X
 
 class Display:
     """An Xvfb server of our own, for Wine's virtual desktop."""
 
     def __init__(self):
-        self.number = None
-        self.proc = None
-
-    @staticmethod
-    def available():
-        return shutil.which("Xvfb") is not None
-
-    def start(self, timeout=15):
-        for n in range(93, 140):
-            if os.path.exists("/tmp/.X%d-lock" % n) or \
-               os.path.exists("/tmp/.X11-unix/X%d" % n):
+        if not shutil.which("Xvfb"):
+            raise HarnessError("Xvfb is missing (tools/setup installs it)")
+        for n in range(93, 140):   # the first free display, where another run's Xvfb is not faster
+            if os.path.exists("/tmp/.X%d-lock" % n) or os.path.exists("/tmp/.X11-unix/X%d" % n):
                 continue
-            proc = subprocess.Popen(
-                ["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                stderr=subprocess.DEVNULL)
-            deadline = time.monotonic() + timeout
-            while time.monotonic() < deadline and proc.poll() is None:
-                if os.path.exists("/tmp/.X11-unix/X%d" % n):
-                    self.number, self.proc = n, proc
-                    return self
+            self.name = ":%d" % n
+            self.proc = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            for _ in range(200):
+                if self.proc.poll() is None and os.path.exists("/tmp/.X11-unix/X%d" % n):
+                    return
                 time.sleep(0.05)
-            proc.kill()
-            proc.wait(timeout=5)
+            self.proc.kill()
         raise HarnessError("Xvfb did not start")
 
-    @property
-    def name(self):
-        return ":%d" % self.number
-
     def screenshot(self, path):
-        if not self.proc:
-            return False
         try:
-            r = _run(["/usr/bin/import", "-display", self.name, "-window", "root", path],
-                     timeout=20)
-            return r.returncode == 0
-        except (OSError, subprocess.TimeoutExpired):
-            return False
-
-    def stop(self):
-        if self.proc:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(timeout=5)
-            self.proc = None
-
-
-# ---------------------------------------------------------------- Wine
-
-class WineProcess:
-    """A started wine command whose output is collected in files."""
-
-    def __init__(self, proc, out, err):
-        self.proc, self._out, self._err = proc, out, err
-
-    def _read(self, f):
-        f.seek(0)
-        data = f.read()
-        f.close()
-        return data
-
-    def wait(self, timeout):
-        """Waits for the end (killing the command after timeout seconds)."""
-        try:
-            code = self.proc.wait(timeout=timeout)
+            return subprocess.run(["import", "-display", self.name, "-window", "root", path], capture_output=True,
+                                  timeout=20).returncode == 0
         except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait(timeout=10)
-            code = 124
-        return subprocess.CompletedProcess(self.proc.args, code, self._read(self._out),
-                                           self._read(self._err))
+            return False
 
 
 class Wine:
-    """Our own 32-bit Wine prefix, every command of it under a time-out."""
+    def __init__(self, prefix, display):
+        self.prefix, self.display = prefix, display
 
-    def __init__(self, prefix, display=None):
-        self.prefix = prefix
-        self.display = display
-
-    def env(self, extra=None):
-        env = dict(os.environ)
-        for key in list(env):
-            if key.startswith("VEXO_E2E_"):
-                del env[key]
-        env.update({
-            "WINEPREFIX": self.prefix,
-            "WINEARCH": "win32",
-            "WINEDEBUG": "-all",
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",
-            "LC_ALL": WINE_LOCALE,
-            "LANG": WINE_LOCALE,
-        })
-        if self.display:
-            env["DISPLAY"] = self.display.name
-        else:
-            env.pop("DISPLAY", None)
-        env.update(extra or {})
-        return env
-
-    def _spawn(self, cmd, timeout, extra_env):
-        # Output goes to files, never pipes: Wine's background processes
-        # (wineserver, services, the desktop) inherit the standard handles and
-        # would hold a pipe open long after the command itself has ended.
+    def start(self, args, timeout, env=None):
+        """Starts a command, its output into a file: Wine's background
+        processes inherit the handles and would hold a pipe open."""
+        environ = {k: v for k, v in os.environ.items() if not k.startswith("VEXO_")}
+        environ.update(WINEPREFIX=self.prefix, WINEARCH="win32", WINEDEBUG="-all", LC_ALL=LOCALE, LANG=LOCALE,
+                       WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=self.display.name)
+        environ.update(env or {})
         out = tempfile.TemporaryFile()
-        err = tempfile.TemporaryFile()
-        proc = subprocess.Popen(["timeout", "-k", "5", str(timeout)] + cmd,
-                                stdout=out, stderr=err, stdin=subprocess.DEVNULL,
-                                env=self.env(extra_env))
-        return WineProcess(proc, out, err)
+        proc = subprocess.Popen(["timeout", "-k", "5", str(int(timeout))] + args, stdout=out,
+                                stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, env=environ)
+        proc.out = out
+        return proc
 
-    def run(self, args, timeout, extra_env=None, check=False):
-        """Runs wine with args to its end; returns a CompletedProcess."""
-        r = self._spawn(["wine"] + list(args), timeout, extra_env).wait(timeout + 15)
-        if check and r.returncode != 0:
-            raise HarnessError("wine %s failed (%d): %s" % (
-                " ".join(args), r.returncode, r.stderr.decode(errors="replace")[-2000:]))
-        return r
+    def run(self, args, timeout=60, env=None):
+        proc = self.start(args, timeout, env)
+        proc.wait(timeout + 15)
+        return output(proc)
 
-    def popen(self, args, timeout, extra_env=None):
-        """Starts wine with args in the background; returns a WineProcess."""
-        return self._spawn(["wine"] + list(args), timeout, extra_env)
+    def probe(self, *args):
+        out = self.run(["wine", WIN + "\\probe.exe"] + list(args), 30)
+        try:
+            return json.loads(out.strip().splitlines()[-1])
+        except (ValueError, IndexError):
+            raise HarnessError("probe %s said %r" % (args[0], out[-500:]))
 
-    def wineserver(self, *args, timeout=60):
-        return self._spawn(["wineserver"] + list(args), timeout, None).wait(timeout + 15)
+    def path(self, win):
+        """The Unix path of C:\\... (as the tests wrote it)."""
+        return os.path.join(self.prefix, "drive_c", *win[3:].split("\\"))
 
-    @property
-    def drive_c(self):
-        return os.path.join(self.prefix, "drive_c")
-
-    def unix_path(self, win_path):
-        """Maps C:\\... to the prefix, matching each component without regard to case."""
-        m = re.match(r"^[cC]:\\(.*)$", win_path)
-        if not m:
-            return None
-        path = self.drive_c
-        for part in [p for p in m.group(1).split("\\") if p]:
-            candidate = os.path.join(path, part)
-            if not os.path.exists(candidate) and os.path.isdir(path):
-                for entry in os.listdir(path):
-                    if entry.lower() == part.lower():
-                        candidate = os.path.join(path, entry)
-                        break
-            path = candidate
-        return path
-
-    def ensure_prefix(self):
-        """Makes the prefix unless it is there; then applies its settings.
-        Returns whether it was made."""
+    def prepare(self):
         stamp = os.path.join(self.prefix, ".vexo_e2e_ready")
-        created = not os.path.exists(stamp)
-        if created:
-            self._make_prefix(stamp)
-        self.configure_desktop()
-        return created
+        if not os.path.exists(stamp):
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            os.makedirs(self.prefix)
+            self.run(["wineboot", "-i"], 300)
+            self.run(["wineserver", "-w"], 120)
+            for font in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf"):
+                if os.path.exists("/usr/share/wine/fonts/" + font):
+                    shutil.copy("/usr/share/wine/fonts/" + font, self.path("C:\\windows\\Fonts"))
+            open(stamp, "w").close()
+        # Wine's virtual desktop (captions, boxes, the tray and balloons are
+        # drawn), and links from the faces Wine picks for a nameless font to
+        # the CJK font, which a Chinese Windows gets from its font association.
+        link = "hex(7):" + ",".join("%02x" % b for b in "wqy-microhei.ttc,WenQuanYi Micro Hei\0\0".encode("utf-16-le"))
+        reg = ["Windows Registry Editor Version 5.00", r"[HKEY_CURRENT_USER\Software\Wine\Explorer]",
+               '"Desktop"="Default"', r"[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]", '"Default"="1024x768"',
+               r"[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink]"]
+        reg += ['"%s"=%s' % (face, link) for face in ("Liberation Sans", "DejaVu Sans", "Arial", "Tahoma",
+                                                       "Microsoft Sans Serif", "MS Sans Serif")]
+        with open(self.path("C:\\vexo_e2e.reg"), "w", encoding="utf-16") as f:
+            f.write("\r\n\r\n".join(reg) + "\r\n")
+        self.run(["wine", "regedit", "/S", r"C:\vexo_e2e.reg"])
+        # The desktop reads its settings when it starts: a new session gets
+        # them. A persistent wineserver keeps every later command quick.
+        for arg in ("-k", "-w", "-p"):
+            self.run(["wineserver", arg], 30)
+        self.set_version("win7")
 
-    def _make_prefix(self, stamp):
-        if os.path.exists(self.prefix):
-            shutil.rmtree(self.prefix)
-        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
-        r = self._spawn(["wineboot", "-i"], 240, None).wait(260)
-        if r.returncode != 0:
-            raise HarnessError("wineboot failed (%d): %s" % (
-                r.returncode, r.stderr.decode(errors="replace")[-2000:]))
-        self.wineserver("-w", timeout=120)
-        fonts = os.path.join(self.drive_c, "windows", "Fonts")
-        os.makedirs(fonts, exist_ok=True)
-        for font in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf"):
-            src = os.path.join("/usr/share/wine/fonts", font)
-            if os.path.exists(src):
-                shutil.copy(src, fonts)
-        self.wineserver("-w", timeout=120)
-        open(stamp, "w").close()
-
-    def configure_desktop(self):
-        """Registry settings of the prefix, applied on every run (idempotent)."""
-        def multi_sz(*items):
-            data = ("\0".join(items) + "\0\0").encode("utf-16-le")
-            return "hex(7):" + ",".join("%02x" % b for b in data)
-
-        lines = [
-            "Windows Registry Editor Version 5.00", "",
-            # Wine's virtual desktop: a desktop window with its own taskbar
-            # and notification area, so captions, the tray and balloons are
-            # drawn.
-            "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]",
-            '"Desktop"="Default"', "",
-            "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]",
-            '"Default"="1024x768"', "",
-            # A Chinese Windows draws double-byte characters with an ANSI font
-            # through its font association; Wine has none, so the faces it
-            # picks for a font with no face name and character set 0 are
-            # linked to the CJK font instead.
-            "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion"
-            "\\FontLink\\SystemLink]",
-        ]
-        cjk = "wqy-microhei.ttc,WenQuanYi Micro Hei"
-        for face in ("Liberation Sans", "Liberation Serif", "DejaVu Sans", "Arial",
-                     "Times New Roman", "Tahoma", "Microsoft Sans Serif", "MS Sans Serif"):
-            lines.append('"%s"=%s' % (face, multi_sz(cjk)))
-        reg = os.path.join(self.drive_c, "vexo_e2e.reg")
-        with open(reg, "w", encoding="utf-16") as f:
-            f.write("\r\n".join(lines) + "\r\n")
-        self.run(["regedit", "/S", r"C:\vexo_e2e.reg"], timeout=60, check=True)
-
-    def set_version(self, version):
-        self.run(["winecfg", "/v", version], timeout=60, check=True)
-        now = self.get_version()
-        if now != version:
-            raise HarnessError("Wine reports %r after asking for %r" % (now, version))
-
-    def get_version(self):
-        r = self.run(["winecfg", "/v"], timeout=60)
-        return r.stdout.decode(errors="replace").strip()
-
-    def cache_folders(self):
-        """Folders of the URL cache's files (the layout differs between Wine versions)."""
-        found = []
-        for root, dirs, _files in os.walk(os.path.join(self.drive_c, "users")):
-            for d in dirs:
-                if d.lower() == "content.ie5":
-                    found.append(os.path.join(root, d))
-        return found
+    def set_version(self, version, service_pack=None):
+        """The Windows version Wine reports, with another service pack."""
+        self.run(["wine", "winecfg", "/v", version])
+        if service_pack is not None:
+            self.run(["wine", "reg", "add", r"HKLM\System\CurrentControlSet\Control\Windows", "/v", "CSDVersion",
+                      "/t", "REG_DWORD", "/d", str(service_pack << 8), "/f"])
+            self.run(["wine", "reg", "add", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion", "/v",
+                      "CSDVersion", "/d", "Service Pack %d" % service_pack, "/f"])
 
     def cache_files(self):
-        files = []
-        for folder in self.cache_folders():
-            for root, _dirs, names in os.walk(folder):
-                for n in names:
-                    if n.lower() in ("index.dat", "desktop.ini"):
-                        continue
-                    files.append(os.path.relpath(os.path.join(root, n), folder))
-        return sorted(files)
+        return {os.path.join(root, f) for root, _, files in os.walk(self.path("C:\\users"))
+                if "content.ie5" in root.lower() for f in files if f.lower() not in ("index.dat", "desktop.ini")}
 
+
+def output(proc):
+    proc.out.seek(0)
+    return proc.out.read().decode(errors="replace")
+
+
+# ---------------------------------------------------------------- runs
 
 class Run:
-    """The outcome of one installer run."""
+    """What one installer run did: exit code (None after a time-out), the
+    boxes, the requests and pings since it started, the package's command
+    lines, the seam's end-of-run report, wall time."""
 
-    def __init__(self, status, output, timed_out):
-        self.status = status          # full 32-bit exit code, or None
-        self.output = output          # what the launcher printed
-        self.timed_out = timed_out
+    def __init__(self, h, proc, wall):
+        self.output = output(proc)
+        lines = [json.loads(l) for l in self.output.splitlines() if l.startswith("{")]
+        end = lines[-1] if lines else {}
+        self.status, self.timed_out, self.wall = end.get("exit"), "exit" not in end, wall
+        self.boxes = [l for l in lines if "box" in l]
+        self.events = h.events()[proc.log_from:]
+        self.pings = [re.search(r"type=(\w+)|$", e[1]).group(1) for e in self.events if e[0] == "stats"]
+        self.package_runs = h.read(WIN + "\\package.log").splitlines()[proc.package_from:]
+        self.window_at_package = h.read(WIN + "\\package.window").splitlines()[proc.package_from:]
+        report = h.read(proc.report)
+        self.report = dict(l.split("=", 1) for l in report.splitlines() if "=" in l) if report else None
+        self.new_cache_files = sorted(h.wine.cache_files() - proc.cache_files)
 
     def __repr__(self):
-        return "Run(status=%r, timed_out=%r, output=%r)" % (
-            self.status, self.timed_out, self.output)
+        r = [e[1] for e in self.events]
+        return "exit code %s (0x%08X) after %.1fs, boxes %s\n  requests %s\n  package %s\n  report %s\n  launcher said " \
+            "%r" % (self.status, self.status or 0, self.wall, self.boxes, r[:4] + ["... %d in all" % len(r)] + r[-2:]
+                    if len(r) > 8 else r, self.package_runs, self.report, self.output[-200:])
 
-
-def parse_launcher_output(text, timed_out=False):
-    m = re.search(r"^exit=(\d+)\s*$", text, re.M)
-    status = int(m.group(1)) if m else None
-    return Run(status, text, timed_out or bool(re.search(r"^timeout\s*$", text, re.M)))
-
-
-# ---------------------------------------------------------------- the harness
 
 class Harness:
-    def __init__(self, use_display=None):
-        if use_display is None:
-            use_display = os.environ.get("VEXO_E2E_DISPLAY", "1") != "0" and Display.available()
-        self.display = Display() if use_display else None
-        # VEXO_E2E_PREFIX: another prefix, for a run beside one that uses the default.
-        prefix = os.environ.get("VEXO_E2E_PREFIX") or os.path.join(BUILD, "wineprefix")
-        self.wine = Wine(os.path.abspath(prefix), self.display)
-        self.log = servers.EventLog()
-        self.package_server = None
-        self.stats_server = None
-        self.helpers = {}
-        self.variants = {}          # name -> exe path (None when the build failed)
-        self.variant_logs = {}
-        self.timings = {}
-        self.notes = []             # observations worth reporting at the end
-
-    # -- preparation
+    def __init__(self):
+        self.display = Display()
+        self.wine = Wine(os.path.abspath(os.environ.get("VEXO_E2E_PREFIX") or os.path.join(BUILD, "wineprefix")),
+                         self.display)
+        self.log, self.lock = [], threading.Lock()
+        self.package_server = self.stats_server = None
 
     def prepare(self, variants=None):
-        os.makedirs(BUILD, exist_ok=True)
-        os.makedirs(ARTIFACTS, exist_ok=True)
-        busy = [p for p in (PACKAGE_PORT, STATS_PORT) if not servers.port_is_free(p)]
-        if busy:
-            raise HarnessError("ports in use, the e2e servers need them: %s" % busy)
-
-        start = time.monotonic()
-        self.helpers = build_helpers()
-        self.timings["helpers"] = time.monotonic() - start
-
+        out = os.path.join(BUILD, "bin")
+        os.makedirs(out, exist_ok=True)
+        shutil.rmtree(ARTIFACTS, ignore_errors=True)   # this run's only
         names = list(variants or VARIANTS)
-        with concurrent.futures.ThreadPoolExecutor(max_workers=3) as pool:
-            prefix_job = pool.submit(self._prepare_wine)
-            jobs = {pool.submit(build_variant, n, VARIANTS[n][0]): n for n in names}
-            for job in concurrent.futures.as_completed(jobs):
-                n = jobs[job]
-                exe, log, secs = job.result()
-                self.variants[n] = exe
-                self.variant_logs[n] = log
-                self.timings["build " + n] = secs
-            prefix_job.result()
-
-        self._install_binaries()
-        self.package_server = servers.PackageServer(
-            PACKAGE_PORT, self.helpers["test_package"], self.log).start()
-        self.stats_server = servers.StatsServer(STATS_PORT, self.log).start()
-        self.timings["prepare"] = time.monotonic() - start
-
-    def _prepare_wine(self):
-        start = time.monotonic()
-        if self.display:
-            self.display.start()
-        created = self.wine.ensure_prefix()
-        self.timings["prefix " + ("created" if created else "reused")] = time.monotonic() - start
-        # The desktop reads its settings once, when it starts, and the import
-        # of those settings itself started one: on a new prefix that desktop
-        # has no virtual desktop, no taskbar and no balloons. Ending the
-        # session here makes the next command start a desktop that has them.
-        self.wine.wineserver("-k", timeout=30)
-        self.wine.wineserver("-w", timeout=30)
-        # A persistent wineserver keeps every later wine command quick.
-        self.wine.wineserver("-p", timeout=30)
-        self.wine.set_version(BASE_WINDOWS_VERSION)
-        self.timings["wine ready"] = time.monotonic() - start
-
-    def _install_binaries(self):
-        bin_dir = self.wine.unix_path(BIN_DIR)
-        os.makedirs(bin_dir, exist_ok=True)
-        for name, exe in self.helpers.items():
-            shutil.copy(exe, os.path.join(bin_dir, name + ".exe"))
-        for name, exe in self.variants.items():
-            target = os.path.join(bin_dir, name)
-            os.makedirs(target, exist_ok=True)
-            dest = os.path.join(target, "vexo_setup.exe")
-            if exe:
-                shutil.copy(exe, dest)
-            elif os.path.exists(dest):
-                os.remove(dest)
-        os.makedirs(self.wine.unix_path(DATA_DIR), exist_ok=True)
+        with concurrent.futures.ThreadPoolExecutor(3) as pool:
+            jobs = [pool.submit(self.wine.prepare)] + [
+                pool.submit(build_tree, seams, [n for n in names if VARIANTS[n][0] == seams], out) for seams in (0, 1)]
+            for name, flags in HELPERS.items():
+                sh(["i686-w64-mingw32-gcc", "-Os", "-s", "-Wall", "-Wextra", "-Wno-missing-field-initializers",
+                    "-DUNICODE", "-o", os.path.join(out, name),
+                    os.path.join(HERE, "helpers", name[:-4] + ".c")] + flags, 120)
+            for job in jobs:
+                job.result()
+        if "verify" in names:
+            sign_verify_files(out)
+        shutil.rmtree(self.wine.path(WIN), ignore_errors=True)
+        shutil.copytree(out, self.wine.path(WIN), ignore=shutil.ignore_patterns("*.stamp", "signer.*"))
+        self.package_server = Server("package", PORT, self.log, self.lock, "serve", os.path.join(out, "package.exe"))
+        self.stats_server = Server("stats", PORT + 1, self.log, self.lock, "ok")
 
     def shutdown(self):
-        for s in (self.package_server, self.stats_server):
-            if s:
-                s.stop()
-        try:
-            self.wine.wineserver("-k", timeout=30)
-            self.wine.wineserver("-w", timeout=30)
-        except (OSError, subprocess.TimeoutExpired):
-            pass
-        if self.display:
-            self.display.stop()
-
-    # -- per test
-
-    def reset(self):
-        """Puts the servers, the logs, the package's files and the URL cache back
-        to the start state, so that one failed case does not spill into the next."""
-        if self.delete_cache_entry(self.package_server.url()) == "deleted":
-            self.notes.append("a URL-cache entry of the package was left by an earlier "
-                              "case and removed")
         for server in (self.package_server, self.stats_server):
-            if not server.running:
-                server.start()
-        self.package_server.mode = "serve"
-        self.package_server.pad_to = 0
-        self.stats_server.answer_delay = {}
-        self.log.clear()
-        data = self.wine.unix_path(DATA_DIR)
-        os.makedirs(data, exist_ok=True)
-        for name in os.listdir(data):
-            os.remove(os.path.join(data, name))
+            if server:
+                server.release.set()
+                server.stop()
+        self.wine.run(["wineserver", "-k"], 30)
+        self.display.proc.terminate()
+        self.display.proc.wait(10)
 
-    def variant_path(self, variant):
-        """Windows path of a variant's installer; fails loudly when it was not built."""
-        if not self.variants.get(variant):
-            raise HarnessError("variant %r did not build, see %s" %
-                               (variant, self.variant_logs.get(variant)))
-        return "%s\\%s\\vexo_setup.exe" % (BIN_DIR, variant)
+    def events(self, source=None):
+        with self.lock:
+            return [e for e in self.log if source in (None, e[0])]
 
-    @staticmethod
-    def package_env(exit_code=None, wait_for=None, wait_ms=None, find_title=None):
-        env = {}
-        if exit_code is not None:
-            env["VEXO_E2E_EXIT"] = str(exit_code)
-        if wait_for:
-            env["VEXO_E2E_WAIT_FOR"] = wait_for
-        if wait_ms is not None:
-            env["VEXO_E2E_WAIT_MS"] = str(wait_ms)
-        if find_title:
-            env["VEXO_E2E_FIND_TITLE"] = find_title
-        return env
-
-    def _launcher_args(self, variant, restricted, timeout):
-        launcher = "run_restricted" if restricted else "run_exit"
-        return ["%s\\%s.exe" % (BIN_DIR, launcher), str(int(timeout * 1000)),
-                '"%s"' % self.variant_path(variant)]
-
-    def run_installer(self, variant, timeout=60, restricted=False, **package):
-        """Runs an installer build to its end and returns its Run."""
-        args = self._launcher_args(variant, restricted, timeout)
-        r = self.wine.run(args, timeout=timeout + 10, extra_env=self.package_env(**package))
-        return parse_launcher_output(r.stdout.decode(errors="replace"),
-                                     timed_out=r.returncode == 124)
-
-    def start_installer(self, variant, timeout=60, restricted=False, **package):
-        """Starts an installer build in the background; finish_installer() collects it."""
-        return self.wine.popen(self._launcher_args(variant, restricted, timeout),
-                               timeout=timeout + 10, extra_env=self.package_env(**package))
-
-    @staticmethod
-    def finish_installer(proc, timeout):
-        r = proc.wait(timeout)
-        return parse_launcher_output(r.stdout.decode(errors="replace"), r.returncode == 124)
-
-    def read_box(self, caption, timeout=20, press=None):
-        """Waits for a message box with this caption; returns what it shows (or
-        None when none appeared) and presses the button id press, if given."""
-        args = ["%s\\box_reader.exe" % BIN_DIR, "/wait", str(int(timeout * 1000)), caption]
-        if press:
-            args.append(str(press))
-        r = self.wine.run(args, timeout=timeout + 30)
+    def read(self, win):
         try:
-            box = json.loads(r.stdout.decode(errors="replace"))
-        except ValueError:
-            raise HarnessError("box reader said: %r %r" % (r.stdout, r.stderr[-500:]))
-        return box if box.get("box") else None
+            with open(self.wine.path(win), "rb") as f:
+                return f.read().decode("gbk", errors="replace")
+        except OSError:
+            return ""
 
-    def windows_of(self, image="vexo_setup.exe"):
-        """The work area and the top-level windows of the processes running image."""
-        r = self.wine.run(["%s\\window_check.exe" % BIN_DIR, image], timeout=30)
-        try:
-            return json.loads(r.stdout.decode(errors="replace"))
-        except ValueError:
-            raise HarnessError("window check said: %r %r" % (r.stdout, r.stderr[-500:]))
+    def reset(self, *urls):
+        """Servers back to their defaults, the log and the package's files
+        cleared, the cache entries of the package URL and of these removed."""
+        self.package_server.reset()
+        self.stats_server.reset()
+        self.wine.probe("cache", "/delete", PACKAGE_URL, *urls)
+        for name in ("package.log", "package.window", "release"):
+            if os.path.exists(self.wine.path(WIN + "\\" + name)):
+                os.remove(self.wine.path(WIN + "\\" + name))
+        with self.lock:
+            del self.log[:]
 
-    def press(self, title, control_id):
-        """Posts a click of control_id to the visible window with this title."""
-        r = self.wine.run(["%s\\window_check.exe" % BIN_DIR, "/press", title,
-                           str(control_id)], timeout=30)
-        return b'"pressed": true' in r.stdout
+    def start(self, variant, args="", env=None, timeout=60, flags="", exe=None):
+        """Starts a variant (or the program at that Windows path) through the
+        launcher (flags: see probe.c), with the seam's and the package's
+        environment; finish() collects it."""
+        env = dict({"VEXO_SEAM_REPORT": WIN + "\\seam.txt", "VEXO_E2E_FIND_TITLE": CAPTION}, **(env or {}))
+        if os.path.exists(self.wine.path(env["VEXO_SEAM_REPORT"])):
+            os.remove(self.wine.path(env["VEXO_SEAM_REPORT"]))
+        command = '"%s"%s' % (exe or "%s\\%s.exe" % (WIN, variant), " " + args if args else "")
+        proc = self.wine.start(["wine", WIN + "\\probe.exe", "run", str(int(timeout * 1000)), flags or "-", command],
+                               timeout + 20, env)
+        proc.started, proc.limit, proc.cache_files, proc.boxes_seen = time.monotonic(), timeout + 15, \
+            self.wine.cache_files(), 0
+        proc.log_from, proc.report = len(self.events()), env["VEXO_SEAM_REPORT"]
+        proc.package_from = len(self.read(WIN + "\\package.log").splitlines())
+        return proc
 
-    def resource_string(self, variant, string_id):
-        """String string_id of a variant's executable, as the program loads it."""
-        r = self.wine.run(["%s\\box_reader.exe" % BIN_DIR, "/string",
-                           self.variant_path(variant), str(string_id)], timeout=30)
-        try:
-            return json.loads(r.stdout.decode(errors="replace"))
-        except ValueError:
-            raise HarnessError("no string %d in %s" % (string_id, variant))
+    def boxes(self, proc):
+        """The boxes the launcher has reported so far."""
+        return [json.loads(l) for l in output(proc).splitlines() if l.startswith('{"box"') and l.endswith("}")]
 
-    def cache_entry(self, url):
-        """'present ...' or 'absent', as the URL cache answers inside Wine."""
-        r = self.wine.run(["%s\\cache_check.exe" % BIN_DIR, url], timeout=30)
-        return r.stdout.decode(errors="replace").strip()
+    def finish(self, proc, on_box=None):
+        """Waits for the launcher (which ends the program at its time-out);
+        on_box(box) is called for each box while it is shown (held with
+        the launcher's flag "h")."""
+        while proc.poll() is None and time.monotonic() < proc.started + proc.limit:
+            for box in self.boxes(proc)[proc.boxes_seen:] if on_box else []:
+                proc.boxes_seen += 1
+                on_box(box)
+            time.sleep(0.05)
+        wall = time.monotonic() - proc.started
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait(10)
+        return Run(self, proc, wall)
 
-    def delete_cache_entry(self, url):
-        r = self.wine.run(["%s\\cache_check.exe" % BIN_DIR, "/delete", url], timeout=30)
-        return r.stdout.decode(errors="replace").strip()
+    def run(self, variant, on_box=None, **kw):
+        return self.finish(self.start(variant, **kw), on_box)
 
-    def package_runs(self):
-        """Command lines the test package recorded, one per start."""
-        path = self.wine.unix_path(PACKAGE_LOG)
-        if not path or not os.path.exists(path):
-            return []
-        with open(path, "rb") as f:
-            text = f.read().decode("gbk", errors="replace")
-        return [line for line in text.split("\r\n") if line]
+    def cache(self, *urls):
+        return self.wine.probe("cache", *urls)
 
-    def package_window_seen(self):
-        """What the test package found when it looked for a window by title."""
-        path = self.wine.unix_path(PACKAGE_WINDOW_LOG)
-        if not path or not os.path.exists(path):
-            return []
-        with open(path, "rb") as f:
-            return [l for l in f.read().decode("ascii", errors="replace").split("\r\n") if l]
-
-    def wait_for_package_start(self, timeout):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if self.package_runs():
-                return True
-            time.sleep(0.1)
-        return False
-
-    def release_package(self):
-        with open(self.wine.unix_path(DATA_DIR) + "/release", "w") as f:
-            f.write("go\n")
-
-    def save_artifacts(self, case, extra=None, screenshot=False):
-        folder = os.path.join(ARTIFACTS, re.sub(r"[^A-Za-z0-9_.-]+", "_", case))
+    def screenshot(self, case, name):
+        folder = os.path.join(ARTIFACTS, re.sub(r"[^\w.-]+", "_", case))
         os.makedirs(folder, exist_ok=True)
-        record = {"events": self.log.events(), "package_runs": self.package_runs(),
-                  "cache_files": self.wine.cache_files()}
-        record.update(extra or {})
-        with open(os.path.join(folder, "record.json"), "w") as f:
-            json.dump(record, f, indent=2, ensure_ascii=False, default=str)
-        if screenshot and self.display:
-            self.display.screenshot(os.path.join(folder, "screen.png"))
-        return folder
-
-
-_harness = None
-
-
-def get():
-    """The harness of this test run, prepared on first use."""
-    global _harness
-    if _harness is None:
-        h = Harness()
-        try:
-            h.prepare()
-        except BaseException:
-            h.shutdown()
-            raise
-        _harness = h
-    return _harness
-
-
-def release():
-    global _harness
-    if _harness is not None:
-        _harness.shutdown()
-        _harness = None
+        path = os.path.join(folder, name + ".png")
+        return path if self.display.screenshot(path) else None
