@@ -41,6 +41,7 @@ VARIANTS = {
     "s_blank": (True, {"VEXO_MODE": "/s\\x20"}),   # "/s ": CMake strips a trailing blank
     "admin": (True, {"VEXO_MODE": "/u", "VEXO_OPTION": "admin"}),
     "verify": (True, {"VEXO_MODE": "/s", "VEXO_OPTION": "verify"}),
+    "same": (True, {"VEXO_MODE": "/s", "VEXO_PACKAGE_SIGNER": "same"}),
     "spaced": (True, {"VEXO_MODE": "/u", "VEXO_PACKAGE_BASE_URL": "http://127.0.0.1:%d%s dir" % (PORT, PACKAGE_DIR)}),
 }
 HELPERS = {"probe.exe": ["-lwininet", "-lgdi32", "-lcomctl32", "-lshell32", "-ladvapi32"],
@@ -69,6 +70,7 @@ def build_tree(seams, names, out):
         for p in glob.glob(os.path.join(REPO, d, "**"), recursive=True)])
     for name in names:
         config = {"VEXO_MODE": "/s", "VEXO_OPTION": "none", "VEXO_PRODUCT_NAME": "", "VEXO_OPERATION": "",
+                  "VEXO_PACKAGE_SIGNER": "none",
                   "VEXO_PACKAGE_BASE_URL": "http://127.0.0.1:%d%s" % (PORT, PACKAGE_DIR),
                   "VEXO_STATS_BASE_URL": "http://127.0.0.1:%d" % (PORT + 1), "VEXO_TEST_SEAMS": "ON" if seams else "OFF"}
         config.update(VARIANTS[name][1])
@@ -85,16 +87,20 @@ def build_tree(seams, names, out):
 
 
 def sign_verify_files(out):
-    """A code-signing certificate (openssl); the verify build and a target
-    signed with it (osslsigncode), the target unsigned and altered."""
-    key, cert = os.path.join(out, "signer.key"), os.path.join(out, "signer.pem")
-    sh(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "30", "-subj",
-        "/CN=Vexo e2e signer", "-addext", "extendedKeyUsage=codeSigning", "-keyout", key, "-out", cert], 120)
-    for src, dest in (("verify.exe", "verify_signed.exe"), ("package.exe", "signed_a.exe")):
-        if os.path.exists(os.path.join(out, dest)):
-            os.remove(os.path.join(out, dest))
-        sh(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256", "-in", os.path.join(out, src),
-            "-out", os.path.join(out, dest)], 120)
+    """Code-signing certificates A and B (openssl); the verify build, the
+    package-checking build and a target signed with A, a target signed with
+    B (osslsigncode), the target unsigned and altered."""
+    for signer, files in (("signer", (("verify.exe", "verify_signed.exe"), ("same.exe", "same_signed.exe"),
+                                      ("package.exe", "signed_a.exe"))), ("other", (("package.exe", "signed_b.exe"),))):
+        key, cert = os.path.join(out, signer + ".key"), os.path.join(out, signer + ".pem")
+        sh(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "30", "-subj",
+            "/CN=Vexo e2e " + signer, "-addext", "extendedKeyUsage=codeSigning", "-keyout", key, "-out", cert], 120)
+        for src, dest in files:
+            if os.path.exists(os.path.join(out, src)):
+                if os.path.exists(os.path.join(out, dest)):
+                    os.remove(os.path.join(out, dest))
+                sh(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256", "-in", os.path.join(out, src),
+                    "-out", os.path.join(out, dest)], 120)
     shutil.copy(os.path.join(out, "package.exe"), os.path.join(out, "unsigned.exe"))
     data = bytearray(open(os.path.join(out, "signed_a.exe"), "rb").read())
     data[0x480] ^= 0xFF   # inside the first section: the signature stays, the digest no longer matches
@@ -351,7 +357,7 @@ class Harness:
         if "verify" in names:
             sign_verify_files(out)
         shutil.rmtree(self.wine.path(WIN), ignore_errors=True)
-        shutil.copytree(out, self.wine.path(WIN), ignore=shutil.ignore_patterns("*.stamp", "signer.*"))
+        shutil.copytree(out, self.wine.path(WIN), ignore=shutil.ignore_patterns("*.stamp", "signer.*", "other.*"))
         self.package_server = Server("package", PORT, self.log, self.lock, "serve", os.path.join(out, "package.exe"))
         self.stats_server = Server("stats", PORT + 1, self.log, self.lock, "ok")
 
