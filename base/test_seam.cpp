@@ -128,6 +128,20 @@ BOOL WINAPI HookCloseHandle(HANDLE handle) {
   return closed;
 }
 
+// The texts the program drew (the status line), in the order drawn.
+char g_drawn[1024];
+REAL(DrawTextA);
+int WINAPI HookDrawTextA(HDC dc, LPCSTR text, int length, LPRECT rect, UINT format) {
+  size_t used = strlen(g_drawn);
+  size_t room = sizeof g_drawn - used - 1;
+  size_t count = length < 0 ? strlen(text) : static_cast<size_t>(length);
+  if (room > 3 + count) {
+    if (used) strcat(g_drawn, " | ");
+    strncat(g_drawn, text, count);
+  }
+  return RealDrawTextA(dc, text, length, rect, format);
+}
+
 REAL(GetDC);
 HDC WINAPI HookGetDC(HWND window) {
   HDC dc = RealGetDC(window);
@@ -266,7 +280,7 @@ const Hook kHooks[] = {
     HOOK(FreeLibrary),        HOOK(CreateMutexA),
     HOOK(CreateEventA),       HOOK(CreateThread),
     HOOK(CreateProcessA),     HOOK(OpenProcessToken),
-    HOOK(CloseHandle),        HOOK(GetDC),
+    HOOK(CloseHandle),        HOOK(GetDC),   HOOK(DrawTextA),
     HOOK(ReleaseDC),          HOOK(CreateCompatibleDC),
     HOOK(DeleteDC),           HOOK(CreateSolidBrush),
     HOOK(CreateFontIndirectA), HOOK(CreateCompatibleBitmap),
@@ -438,13 +452,13 @@ void SeamReport(DWORD runStatus) {
   char path[MAX_PATH];
   DWORD length = GetEnvironmentVariableA("VEXO_SEAM_REPORT", path, sizeof path);
   if (length == 0 || length >= sizeof path) return;
-  char report[1024];
+  char report[2048];
   _snprintf(report, sizeof report - 1,
             "status=%lu\r\nheap=%ld\r\nallocations=%ld\r\nhandles=%ld\r\nlibraries=%ld\r\nlibraries_left=%s\r\n"
             "dcs=%ld\r\ngdi=%ld\r\nsids=%ld\r\ncerts=%ld\r\ninet=%ld\r\ncom=%ld\r\nprocess_handles_start=%lu\r\n"
-            "process_handles_end=%lu\r\ngui_gdi_objects=%lu\r\n",
+            "process_handles_end=%lu\r\ngui_gdi_objects=%lu\r\ndrawn=%s\r\n",
             runStatus, counts.heap, counts.allocations, counts.handles, counts.libraries, modules, counts.dcs,
-            counts.gdi, counts.sids, counts.certs, counts.inet, counts.com, g_processHandlesAtStart, processHandles, gdiObjects);
+            counts.gdi, counts.sids, counts.certs, counts.inet, counts.com, g_processHandlesAtStart, processHandles, gdiObjects, g_drawn);
   report[sizeof report - 1] = 0;
   HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;

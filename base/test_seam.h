@@ -19,7 +19,8 @@
 // (sessions, connections, requests, cache searches) and COM
 // initialisations, and the system's own process handle and GDI object
 // counts for comparison. Counts move atomically: the download has a
-// thread of its own.
+// thread of its own. Also the texts drawn with DrawTextA (the status
+// line), in order, " | " between them.
 #ifndef VEXO_BASE_TEST_SEAM_H
 #define VEXO_BASE_TEST_SEAM_H
 

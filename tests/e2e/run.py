@@ -289,7 +289,7 @@ def window_case(variant, product, cancel):
         H.package_server.mode, H.package_server.size = "throttle", 8 << 20   # 6.5 s: time to press Cancel
         proc = H.start(variant, env=EXIT7, flags="h")
         w = wait_for(window, 20, "the window")
-        screen = shot("window")   # before the first slide change (5 s) paints over the status line
+        screen = shot("window")
         moving = wait_for(lambda: window(0), 10, "the bar moving")
         later = wait_for(lambda: window(moving["bar"]["pos"]), 10, "the bar moving on")
         shot("mid-download")
@@ -308,7 +308,10 @@ def window_case(variant, product, cancel):
         moving["bar"], later["bar"]))
     top = cy + 233 + (ch - 257) // 2
     eq(w["button"], {"text": "取消", "rect": [cx + cw - 95, top, cx + cw - 5, top + 24]}, "Cancel button")
-    status_line_shows(screen, w, TEXT[111] % (product or TEXT[110]), TEXT[111] % (TEXT[110] if product else "X"))
+    # The line stands only until the next slide paints over it, which may
+    # come before any picture can be taken: what was drawn is the seam's
+    # record (the picture of the line is the end-of-download case's).
+    eq(run.report["drawn"].split(" | ")[0], TEXT[111] % (product or TEXT[110]), "first status line drawn", run)
     slides = [difference(screen, (cx, cy, 392, 209), os.path.join(harness.REPO, "resources", "slides",
                                                                   "slide%d.jpg" % n), "MAE") for n in (1, 2, 3, 4)]
     check(slides[0] < 0.04 and min(slides[1:]) > 3 * slides[0], "banner against slides 1-4: %r" % slides)
