@@ -1,6 +1,7 @@
 #include "driver/prerequisites.h"
 
 #include "base/platform_libraries.h"
+#include "base/system_library.h"
 
 const char kSetupMutexName[] = "Global\\_MSISETUP_{448B91C6-AEEF-4256-8DBB-C153FA377FEE}";
 
@@ -14,13 +15,6 @@ typedef BOOL(WINAPI* LookupPrivilegeValueAFn)(LPCSTR systemName, LPCSTR name, PL
 typedef BOOL(WINAPI* AdjustTokenPrivilegesFn)(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
                                               DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
                                               PDWORD returnLength);
-
-// An entry point of a library loaded at run time, null when it lacks it.
-// The detour through void (*)() keeps the cast free of type warnings.
-template <typename Fn>
-Fn LookUp(HMODULE library, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
-}
 
 }  // namespace
 
@@ -68,7 +62,7 @@ bool IsAdministrator() {
   BOOL member = FALSE;
   HMODULE advapi32 = LoadLibraryA(kAdvapi32);
   if (advapi32) {
-    CheckTokenMembershipFn checkTokenMembership = LookUp<CheckTokenMembershipFn>(advapi32, "CheckTokenMembership");
+    CheckTokenMembershipFn checkTokenMembership = FindEntryPoint<CheckTokenMembershipFn>(advapi32, "CheckTokenMembership");
     if (checkTokenMembership && !checkTokenMembership(nullptr, administrators, &member)) member = FALSE;
     FreeLibrary(advapi32);
   }
@@ -79,9 +73,9 @@ bool IsAdministrator() {
 bool EnableShutdownPrivilege() {
   HMODULE advapi32 = LoadLibraryA(kAdvapi32);
   if (!advapi32) return false;
-  OpenProcessTokenFn openProcessToken = LookUp<OpenProcessTokenFn>(advapi32, "OpenProcessToken");
-  LookupPrivilegeValueAFn lookupPrivilegeValue = LookUp<LookupPrivilegeValueAFn>(advapi32, "LookupPrivilegeValueA");
-  AdjustTokenPrivilegesFn adjustTokenPrivileges = LookUp<AdjustTokenPrivilegesFn>(advapi32, "AdjustTokenPrivileges");
+  OpenProcessTokenFn openProcessToken = FindEntryPoint<OpenProcessTokenFn>(advapi32, "OpenProcessToken");
+  LookupPrivilegeValueAFn lookupPrivilegeValue = FindEntryPoint<LookupPrivilegeValueAFn>(advapi32, "LookupPrivilegeValueA");
+  AdjustTokenPrivilegesFn adjustTokenPrivileges = FindEntryPoint<AdjustTokenPrivilegesFn>(advapi32, "AdjustTokenPrivileges");
   HANDLE token = nullptr;
   if (!openProcessToken || !lookupPrivilegeValue || !adjustTokenPrivileges ||
       !openProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
