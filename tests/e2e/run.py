@@ -89,7 +89,7 @@ def window(moving_past=None):
 
 
 def expect(run, status, pings=(), boxes=(), ran=False, package_silent=True, os_name="Win7", seam=True,
-           urls=(PACKAGE_URL,), wall=None):
+           urls=(PACKAGE_URL,), wall=None, late_requests=False):
     """What every run is held to: exit code; pings well formed and around
     the download; boxes; the package run from the cache, with the window
     closed, and its file gone; nothing outstanding; no cache entry left."""
@@ -102,7 +102,10 @@ def expect(run, status, pings=(), boxes=(), ran=False, package_silent=True, os_n
         check(source != "stats" or (m and os_name in (None, m.group(1)) and m.group(2) in HOST_MACS),
               "ping %r: os=%s and the macid of an adapter of this machine expected" % (line, os_name), run)
     order = "".join("p" if e[0] == "package" else "a" if "type=start" in e[1] else "z" for e in run.events)
-    check(re.fullmatch(r"a?p*z?", order), "the download is not between the start ping and the last", run)
+    # A redirect Wine's network layer had already sent when the chain was
+    # cut may reach the server after the last ping (late_requests).
+    check(re.fullmatch(r"a?p*z?p*" if late_requests else r"a?p*z?", order),
+          "the download is not between the start ping and the last", run)
     eq(run.boxes, list(boxes), "boxes", run)
     if ran:
         eq(len(run.package_runs), 1, "package starts", run)
@@ -525,7 +528,8 @@ def cases():
             [("verify option: " + r[0], lambda r=r: verify_row(*r[1:])) for r in VERIFY] +
             [("package signer: " + r[0], lambda r=r: signed_row(*r[1:])) for r in SIGNED] +
             [("network: " + r[0], lambda r=r: row("silent", dict(r[1], timeout=r[5] + 3), r[2], r[3], ran=r[4],
-                                                  urls=(PACKAGE_URL,) + r[6], wall=r[5])) for r in NETWORK] +
+                                                  urls=(PACKAGE_URL,) + r[6], wall=r[5],
+                                                  late_requests="302 " in r[0] and not r[4])) for r in NETWORK] +
             [("network: headers, then nothing; Cancel (/u)", cancel_in_stall)] +
             [("planted libraries next to the %s build" % ("/u" if r[3] else "verify"), lambda r=r: planted_row(*r))
              for r in PLANTED])
