@@ -54,7 +54,6 @@ LIBRARY(WinInet,
         "wininet.dll\0InternetCanonicalizeUrlA\0DeleteUrlCacheEntryA\0InternetOpenA\0InternetCloseHandle\0"
         "InternetSetOptionA\0InternetCrackUrlA\0InternetConnectA\0HttpOpenRequestA\0HttpSendRequestA\0"
         "FindFirstUrlCacheEntryA\0FindNextUrlCacheEntryA\0FindCloseUrlCache\0")
-LIBRARY(UrlMon, "urlmon.dll\0URLDownloadToCacheFileA\0")
 LIBRARY(NetApi, "netapi32.dll\0Netbios\0")
 LIBRARY(ComCtl, "comctl32.dll\0InitCommonControlsEx\0")
 LIBRARY(Shell, "shell32.dll\0Shell_NotifyIconA\0")
@@ -76,7 +75,6 @@ bool g_gdiplusStarted = false;
 }  // namespace
 
 const WinInetEntries* WinInet() { return TableOf<WinInetEntries>(kWinInetLibrary, g_WinInetModule, g_WinInet); }
-const UrlMonEntries* UrlMon() { return TableOf<UrlMonEntries>(kUrlMonLibrary, g_UrlMonModule, g_UrlMon); }
 const NetApiEntries* NetApi() { return TableOf<NetApiEntries>(kNetApiLibrary, g_NetApiModule, g_NetApi); }
 const ComCtlEntries* ComCtl() { return TableOf<ComCtlEntries>(kComCtlLibrary, g_ComCtlModule, g_ComCtl); }
 const ShellEntries* Shell() { return TableOf<ShellEntries>(kShellLibrary, g_ShellModule, g_Shell); }
@@ -110,7 +108,6 @@ void RestrictLibrarySearch() {
 
 void ReleasePlatformLibraries() {
   Release(g_WinInetModule);
-  Release(g_UrlMonModule);
   Release(g_NetApiModule);
   Release(g_ComCtlModule);
   Release(g_ShellModule);

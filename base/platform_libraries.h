@@ -28,10 +28,6 @@ struct WinInetEntries {
   decltype(&FindCloseUrlCache) FindCloseUrlCache;
 };
 
-struct UrlMonEntries {
-  decltype(&URLDownloadToCacheFileA) URLDownloadToCacheFileA;
-};
-
 struct NetApiEntries {
   decltype(&Netbios) Netbios;
 };
@@ -62,7 +58,6 @@ struct VersionEntries {
 };
 
 const WinInetEntries* WinInet();
-const UrlMonEntries* UrlMon();
 const NetApiEntries* NetApi();
 const ComCtlEntries* ComCtl();
 const ShellEntries* Shell();

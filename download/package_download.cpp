@@ -13,11 +13,14 @@
 
 // How the two threads share the work.
 //
-// The download thread calls URLDownloadToCacheFileA, which blocks it until
-// the download ends, and hands the download service a DownloadWatch. The
-// watch notes the time of every notification, counts requests and
-// redirects, remembers the URLs and files the service names, and passes the
-// data notifications on to the installer's thread, where
+// The download thread starts with the record: it loads the download
+// service, enters its COM apartment and makes its relay window while the
+// installer's thread sends the start ping, then waits for
+// RunPackageDownload to let it go. It calls URLDownloadToCacheFileA, which
+// blocks it until the download ends, and hands the download service a
+// DownloadWatch. The watch notes the time of every notification, counts
+// requests and redirects, remembers the URLs and files the service names,
+// and passes the data notifications on to the installer's thread, where
 // CDownloadBindStatusCallback moves the progress bar: a sent message to
 // that thread's relay window, answered with the callback's result.
 //
@@ -117,10 +120,14 @@ struct PackageDownload {
 
   // Set by the installer's thread before the download thread starts.
   char* url;  // in the same block, after the record
-  decltype(&URLDownloadToCacheFileA) download;
-  HMODULE urlmon;  // the download thread's own hold on the library it runs in
+  HANDLE go;  // set when the download thread may go on; closed with the record
+  // The installer's hold on the download service, taken for it by the
+  // download thread and given up at the installer's clean-up.
+  HMODULE volatile urlmon;
 
   // The installer's thread's own.
+  HANDLE thread;       // until the download thread has been waited for
+  HRESULT startError;  // why there is no download thread
   IBindStatusCallback* progress;  // the interactive modes' callback, else null
   bool abandoned;
   bool succeeded;
@@ -142,7 +149,10 @@ LONG AddHold(PackageDownload* download) { return InterlockedIncrement(&download-
 
 LONG DropHold(PackageDownload* download) {
   const LONG left = InterlockedDecrement(&download->references);
-  if (left == 0) FreeBuffer(download);
+  if (left == 0) {
+    if (download->go) CloseHandle(download->go);
+    FreeBuffer(download);
+  }
   return left;
 }
 
@@ -191,16 +201,14 @@ LRESULT CALLBACK RelayWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
-// Once per process; a class that cannot be registered leaves the relay
-// windows uncreated.
+// By each thread that makes a relay window (the second finds the class
+// there); a class that cannot be registered leaves the windows uncreated.
 void RegisterRelayClass() {
-  static bool registered = false;
-  if (registered) return;
   WNDCLASSA relay = {};
   relay.lpfnWndProc = RelayWindowProc;
   relay.hInstance = GetModuleHandleA(nullptr);
   relay.lpszClassName = kRelayClass;
-  registered = RegisterClassA(&relay) != 0;
+  RegisterClassA(&relay);
 }
 
 // A message-only window of the calling thread that relays to download.
@@ -213,16 +221,29 @@ HWND CreateRelayWindow(PackageDownload* download) {
 
 DWORD WINAPI DownloadThread(void* parameter) {
   PackageDownload* download = static_cast<PackageDownload*>(parameter);
+  // The thread's own hold on the library it runs in, and one for the
+  // installer: the service may still call into it after the download call
+  // has returned (an aborted request ends in the background), so it stays
+  // until the installer's clean-up, however early this thread ends.
+  HMODULE urlmon = LoadSystemLibrary("urlmon.dll");
+  if (urlmon) InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&download->urlmon),
+                                         LoadSystemLibrary("urlmon.dll"));
+  auto downloadToCache = urlmon ? FindEntryPoint<decltype(&URLDownloadToCacheFileA)>(urlmon, "URLDownloadToCacheFileA")
+                                : nullptr;
+  HRESULT result = downloadToCache ? S_OK : HRESULT_FROM_WIN32(LastErrorOfFailure());
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   // Without its window the download can still be stopped through the
   // watch's answers, and is otherwise left behind after the grace time.
+  RegisterRelayClass();
   HWND relay = CreateRelayWindow(download);
   PublishWindow(download->threadWindow, relay);
+  WaitForSingleObject(download->go, INFINITE);
 
-  HRESULT result = E_ABORT;
-  if (!IsStopping(download))
-    result = download->download(nullptr, download->url, download->cacheFile, static_cast<DWORD>(kPathChars), 0,
-                                &download->watch);
+  if (IsStopping(download))
+    result = E_ABORT;
+  else if (SUCCEEDED(result))
+    result = downloadToCache(nullptr, download->url, download->cacheFile, static_cast<DWORD>(kPathChars), 0,
+                             &download->watch);
   download->cacheFile[kPathChars - 1] = '\0';
   if (download->binding) {  // a service that never said OnStopBinding
     download->binding->Release();
@@ -233,9 +254,7 @@ DWORD WINAPI DownloadThread(void* parameter) {
   PublishWindow(download->threadWindow, nullptr);
   if (relay) DestroyWindow(relay);
   if (SUCCEEDED(com)) CoUninitialize();
-  // The installer may have freed its own hold by now, if it went on
-  // without this thread.
-  if (download->urlmon) FreeLibrary(download->urlmon);
+  if (urlmon) FreeLibrary(urlmon);
   DropHold(download);
   return 0;
 }
@@ -428,39 +447,39 @@ PackageDownload* CreatePackageDownload(const char* url) {
   download->references = 1;
   download->url = reinterpret_cast<char*>(download + 1);
   BoundedCopy(download->url, urlChars, url);
+
+  // Without its thread the download fails when it is run, as a download
+  // that cannot start would.
+  download->go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (download->go) {
+    AddHold(download);  // the download thread's
+    download->thread = CreateThread(nullptr, 0, DownloadThread, download, 0, nullptr);
+    if (!download->thread) DropHold(download);
+  }
+  if (!download->thread) download->startError = HRESULT_FROM_WIN32(LastErrorOfFailure());
   return download;
 }
 
 HRESULT RunPackageDownload(PackageDownload* download, CDownloadBindStatusCallback* progress) {
-  const UrlMonEntries* urlmon = UrlMon();
-  if (!urlmon) return HRESULT_FROM_WIN32(LastErrorOfFailure());
-  download->download = urlmon->URLDownloadToCacheFileA;
+  if (!download->thread) return download->startError;
 
   // Without relay windows the bar stands still and a stop waits for the
   // next notification; the bounds stay the same.
-  RegisterRelayClass();
   ProgressWindow* window = progress ? progress->Window() : nullptr;
-  HWND relay = progress ? CreateRelayWindow(download) : nullptr;
+  HWND relay = nullptr;
+  if (progress) {
+    RegisterRelayClass();
+    relay = CreateRelayWindow(download);
+  }
   download->progress = progress;
   PublishWindow(download->watchWindow, relay);
 
-  // The download thread keeps urlmon loaded for as long as it runs in it,
-  // whatever the installer's clean-up frees.
-  download->urlmon = LoadSystemLibrary("urlmon.dll");
   NoteActivity(download);
-  AddHold(download);  // the download thread's
-  HANDLE thread = download->urlmon ? CreateThread(nullptr, 0, DownloadThread, download, 0, nullptr) : nullptr;
-  HRESULT outcome;
-  if (!thread) {
-    outcome = HRESULT_FROM_WIN32(LastErrorOfFailure());
-    if (download->urlmon) FreeLibrary(download->urlmon);
-    download->urlmon = nullptr;
-    DropHold(download);
-  } else {
-    WatchDownload(download, thread, window);
-    CloseHandle(thread);
-    outcome = OutcomeOf(download);
-  }
+  SetEvent(download->go);
+  WatchDownload(download, download->thread, window);
+  CloseHandle(download->thread);
+  download->thread = nullptr;
+  const HRESULT outcome = OutcomeOf(download);
 
   PublishWindow(download->watchWindow, nullptr);
   if (relay) DestroyWindow(relay);
@@ -486,5 +505,15 @@ void RemoveDownloadLeftovers(PackageDownload* download) {
 }
 
 void ReleasePackageDownload(PackageDownload* download) {
-  if (download) DropHold(download);
+  if (!download) return;
+  if (download->thread) {  // never run: the thread ends without downloading
+    AskToStop(download, kCancelled);
+    SetEvent(download->go);
+    WaitForSingleObject(download->thread, kAbortGraceMs);
+    CloseHandle(download->thread);
+  }
+  HMODULE urlmon =
+      static_cast<HMODULE>(InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&download->urlmon), nullptr));
+  if (urlmon) FreeLibrary(urlmon);
+  DropHold(download);
 }

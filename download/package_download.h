@@ -18,7 +18,9 @@ constexpr int kMaxRedirects = 10;
 struct PackageDownload;
 
 // The record of one download of url (copied), holding the cache file
-// name; null when there is no memory for it.
+// name; null when there is no memory for it. The download's thread starts
+// at once and loads the download service while the caller goes on; the
+// download itself starts with RunPackageDownload.
 PackageDownload* CreatePackageDownload(const char* url);
 
 // Downloads while dispatching the calling thread's messages. In the
