@@ -57,6 +57,7 @@ enum StopReason : LONG {
   kCancelled,
   kStalled,
   kTooManyRedirects,
+  kServerError,
 };
 
 // A data notification on its way to the installer's thread; it lives in
@@ -302,6 +303,20 @@ void WatchDownload(PackageDownload* download, HANDLE thread, ProgressWindow* win
   }
 }
 
+// The HTTP status of the answer whose body begins to arrive; 0 when the
+// binding cannot tell (another scheme, or a service without the interface).
+DWORD HttpStatusOf(IBinding* binding) {
+  IWinInetHttpInfo* info = nullptr;
+  if (!binding || FAILED(binding->QueryInterface(IID_IWinInetHttpInfo, reinterpret_cast<void**>(&info))) || !info)
+    return 0;
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (info->QueryInfo(HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr, nullptr) != S_OK)
+    status = 0;
+  info->Release();
+  return status;
+}
+
 // Whether the cached file holds at least the length the server announced.
 bool IsWholePackage(const PackageDownload* download) {
   if (download->announced == 0) return true;  // nothing to measure against
@@ -320,6 +335,8 @@ HRESULT OutcomeOf(PackageDownload* download) {
       return HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT);
     case kTooManyRedirects:
       return HRESULT_FROM_WIN32(ERROR_HTTP_REDIRECT_FAILED);
+    case kServerError:
+      return INET_E_DOWNLOAD_FAILURE;
   }
   if (FAILED(download->result)) return download->result;
   if (!IsWholePackage(download)) return INET_E_DOWNLOAD_FAILURE;
@@ -403,6 +420,8 @@ HRESULT STDMETHODCALLTYPE DownloadWatch::OnProgress(ULONG progress, ULONG progre
       break;
     case BINDSTATUS_BEGINDOWNLOADDATA:
       download->announced = progressMax;
+      // An error page is no package, whatever the service makes of it.
+      if (HttpStatusOf(download->binding) >= 400) AskToStop(download, kServerError);
       break;
     case BINDSTATUS_ENDDOWNLOADDATA:
       if (progressMax != 0) download->announced = progressMax;

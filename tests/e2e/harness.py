@@ -177,7 +177,8 @@ class Server:
             time.sleep(self.hold if "type=finished" in path else 0)
             return req.head(200, 3) or req.wfile.write(b"ok\n")
         if not path.endswith("/vexo_303.exe") or mode == "404":
-            return req.head(404, 0)
+            page = b"<html><body>404 Not Found</body></html>\n"
+            return req.head(404, len(page), [("Content-Type", "text/html")]) or req.wfile.write(page)
         if mode.startswith("redirect") and not (mode == "redirect" and path == self.MOVED):
             target = path if mode == "redirect_self" else PACKAGE_PATH if path == self.MOVED else self.MOVED
             return req.head(302, 0, [("Location", "http://127.0.0.1:%d%s" % (self.port, target))])
