@@ -138,12 +138,17 @@ namespace {
 
 LONG ReadShared(volatile LONG& value) { return InterlockedCompareExchange(&value, 0, 0); }
 
-HWND ReadWindow(HWND volatile& slot) {
-  return static_cast<HWND>(InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&slot), nullptr, nullptr));
+// A handle slot both threads use: read, or replaced with the old value
+// returned.
+template <typename Handle>
+Handle ReadSlot(Handle volatile& slot) {
+  return static_cast<Handle>(InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&slot), nullptr, nullptr));
 }
 
-void PublishWindow(HWND volatile& slot, HWND window) {
-  InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&slot), window);
+template <typename Handle, typename Value>
+Handle ExchangeSlot(Handle volatile& slot, Value value) {
+  return static_cast<Handle>(
+      InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&slot), static_cast<Handle>(value)));
 }
 
 LONG AddHold(PackageDownload* download) { return InterlockedIncrement(&download->references); }
@@ -171,7 +176,7 @@ void AskToStop(PackageDownload* download, StopReason reason) {
 // Makes the download thread abort its binding: a sent message for its relay
 // window, and a posted one so that a wait for input wakes up to deliver it.
 void WakeDownloadThread(PackageDownload* download) {
-  HWND window = ReadWindow(download->threadWindow);
+  HWND window = ReadSlot(download->threadWindow);
   if (!window) return;
   SendNotifyMessageA(window, kRelayAbort, 0, 0);
   PostMessageA(window, WM_NULL, 0, 0);
@@ -227,8 +232,7 @@ DWORD WINAPI DownloadThread(void* parameter) {
   // has returned (an aborted request ends in the background), so it stays
   // until the installer's clean-up, however early this thread ends.
   HMODULE urlmon = LoadSystemLibrary("urlmon.dll");
-  if (urlmon) InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&download->urlmon),
-                                         LoadSystemLibrary("urlmon.dll"));
+  if (urlmon) ExchangeSlot(download->urlmon, LoadSystemLibrary("urlmon.dll"));
   auto downloadToCache = urlmon ? FindEntryPoint<decltype(&URLDownloadToCacheFileA)>(urlmon, "URLDownloadToCacheFileA")
                                 : nullptr;
   HRESULT result = downloadToCache ? S_OK : HRESULT_FROM_WIN32(LastErrorOfFailure());
@@ -237,7 +241,7 @@ DWORD WINAPI DownloadThread(void* parameter) {
   // watch's answers, and is otherwise left behind after the grace time.
   RegisterRelayClass();
   HWND relay = CreateRelayWindow(download);
-  PublishWindow(download->threadWindow, relay);
+  ExchangeSlot(download->threadWindow, relay);
   WaitForSingleObject(download->go, INFINITE);
 
   if (IsStopping(download))
@@ -252,7 +256,7 @@ DWORD WINAPI DownloadThread(void* parameter) {
   }
   download->result = result;
 
-  PublishWindow(download->threadWindow, nullptr);
+  ExchangeSlot(download->threadWindow, nullptr);
   if (relay) DestroyWindow(relay);
   if (SUCCEEDED(com)) CoUninitialize();
   if (urlmon) FreeLibrary(urlmon);
@@ -433,7 +437,7 @@ HRESULT STDMETHODCALLTYPE DownloadWatch::OnProgress(ULONG progress, ULONG progre
 
   const bool data = statusCode == BINDSTATUS_BEGINDOWNLOADDATA || statusCode == BINDSTATUS_DOWNLOADINGDATA ||
                     statusCode == BINDSTATUS_ENDDOWNLOADDATA;
-  HWND watchWindow = ReadWindow(download->watchWindow);
+  HWND watchWindow = ReadSlot(download->watchWindow);
   if (data && watchWindow) {
     ProgressNote note = {progress, progressMax, statusCode};
     ++download->relaying;
@@ -491,7 +495,7 @@ HRESULT RunPackageDownload(PackageDownload* download, CDownloadBindStatusCallbac
     relay = CreateRelayWindow(download);
   }
   download->progress = progress;
-  PublishWindow(download->watchWindow, relay);
+  ExchangeSlot(download->watchWindow, relay);
 
   NoteActivity(download);
   SetEvent(download->go);
@@ -500,7 +504,7 @@ HRESULT RunPackageDownload(PackageDownload* download, CDownloadBindStatusCallbac
   download->thread = nullptr;
   const HRESULT outcome = OutcomeOf(download);
 
-  PublishWindow(download->watchWindow, nullptr);
+  ExchangeSlot(download->watchWindow, nullptr);
   if (relay) DestroyWindow(relay);
   download->progress = nullptr;
   download->succeeded = SUCCEEDED(outcome);
@@ -531,8 +535,7 @@ void ReleasePackageDownload(PackageDownload* download) {
     WaitForSingleObject(download->thread, kAbortGraceMs);
     CloseHandle(download->thread);
   }
-  HMODULE urlmon =
-      static_cast<HMODULE>(InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&download->urlmon), nullptr));
+  HMODULE urlmon = ExchangeSlot(download->urlmon, nullptr);
   if (urlmon) FreeLibrary(urlmon);
   DropHold(download);
 }
