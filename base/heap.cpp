@@ -1,6 +1,8 @@
 #include "base/heap.h"
 
-#include "base/test_seam.h"
+#if defined(VEXO_TEST_SEAMS)
+#include "tests/seam/seam.h"
+#endif
 
 void* AllocateBuffer(size_t bytes) {
 #if defined(VEXO_TEST_SEAMS)

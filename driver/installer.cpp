@@ -7,7 +7,7 @@
 #include "base/heap.h"
 #include "base/platform_libraries.h"
 #include "download/bind_status_callback.h"
-#include "driver/build_config.h"
+#include "base/build_config.h"
 #include "driver/message_boxes.h"
 #include "driver/package_launch.h"
 #include "driver/prerequisites.h"

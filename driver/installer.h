@@ -14,7 +14,7 @@ enum OptionSelector {
 };
 
 // Runs the whole installer in the mode and with the option it was built
-// with (driver/build_config.h) and returns the run status, the process's
+// with (base/build_config.h) and returns the run status, the process's
 // exit code. The command line is the process's, without the program name;
 // the verify option changes it in place.
 DWORD RunInstaller(HINSTANCE instance, LPSTR commandLine);

@@ -8,8 +8,10 @@
 // around it: the program has no static constructors or destructors (the
 // link checks), and msvcrt.dll, for the few routines it lends, initialises
 // itself when it is loaded.
-#include "base/test_seam.h"
 #include "driver/installer.h"
+#if defined(VEXO_TEST_SEAMS)
+#include "tests/seam/seam.h"
+#endif
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
 #if defined(VEXO_TEST_SEAMS)

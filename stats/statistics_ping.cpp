@@ -2,7 +2,7 @@
 
 #include "download/download_session.h"
 #include "base/bounded_string.h"
-#include "driver/build_config.h"
+#include "base/build_config.h"
 #include "base/heap.h"
 #include "base/platform_libraries.h"
 #include "base/sizes.h"

@@ -1,6 +1,6 @@
-// The test build's seam; see test_seam.h. Nothing here is compiled into
+// The test build's seam; see seam.h. Nothing here is compiled into
 // the shipped program.
-#include "base/test_seam.h"
+#include "tests/seam/seam.h"
 
 #if defined(VEXO_TEST_SEAMS)
 

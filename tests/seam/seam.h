@@ -21,8 +21,8 @@
 // counts for comparison. Counts move atomically: the download has a
 // thread of its own. Also the texts drawn with DrawTextA (the status
 // line), in order, " | " between them.
-#ifndef VEXO_BASE_TEST_SEAM_H
-#define VEXO_BASE_TEST_SEAM_H
+#ifndef VEXO_TESTS_SEAM_SEAM_H
+#define VEXO_TESTS_SEAM_SEAM_H
 
 #if defined(VEXO_TEST_SEAMS)
 
