@@ -60,6 +60,26 @@ bool IsMissing(const char* path) {
 
 #define REAL(fn) decltype(&fn) Real##fn
 
+// The wrapper of a function whose success (a result other than zero)
+// moves one count: it calls the real function through *real.
+template <auto* real, LONG Counts::*count, LONG delta, typename Result, typename... Arguments>
+Result WINAPI Counted(Arguments... arguments) {
+  const Result result = (*real)(arguments...);
+  if (result) Count(g_counts.*count, delta);
+  return result;
+}
+template <auto* real, LONG Counts::*count, LONG delta, typename Result, typename... Arguments>
+void* CountedOf(Result(WINAPI*)(Arguments...)) {
+  return reinterpret_cast<void*>(&Counted<real, count, delta, Result, Arguments...>);
+}
+
+REAL(CreateMutexA); REAL(CreateEventA); REAL(CreateThread); REAL(CreateProcessA); REAL(OpenProcessToken);
+REAL(CloseHandle); REAL(GetDC); REAL(ReleaseDC); REAL(CreateCompatibleDC); REAL(DeleteDC);
+REAL(CreateSolidBrush); REAL(CreateFontIndirectA); REAL(CreateCompatibleBitmap); REAL(DeleteObject);
+REAL(AllocateAndInitializeSid); REAL(CertDuplicateCertificateContext); REAL(InternetOpenA);
+REAL(InternetConnectA); REAL(HttpOpenRequestA); REAL(FindFirstUrlCacheEntryA); REAL(FindCloseUrlCache);
+REAL(InternetCloseHandle);
+
 REAL(LoadLibraryA);
 HMODULE WINAPI HookLoadLibraryA(LPCSTR name) {
   if (IsMissing(name)) {
@@ -87,46 +107,6 @@ BOOL WINAPI HookFreeLibrary(HMODULE module) {
   return freed;
 }
 
-REAL(CreateMutexA);
-HANDLE WINAPI HookCreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL owned, LPCSTR name) {
-  HANDLE handle = RealCreateMutexA(attributes, owned, name);
-  if (handle) Count(g_counts.handles, 1);
-  return handle;
-}
-REAL(CreateEventA);
-HANDLE WINAPI HookCreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manual, BOOL set, LPCSTR name) {
-  HANDLE handle = RealCreateEventA(attributes, manual, set, name);
-  if (handle) Count(g_counts.handles, 1);
-  return handle;
-}
-REAL(CreateThread);
-HANDLE WINAPI HookCreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stack, LPTHREAD_START_ROUTINE start,
-                               LPVOID parameter, DWORD flags, LPDWORD id) {
-  HANDLE handle = RealCreateThread(attributes, stack, start, parameter, flags, id);
-  if (handle) Count(g_counts.handles, 1);
-  return handle;
-}
-REAL(CreateProcessA);
-BOOL WINAPI HookCreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
-                               LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
-                               LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION information) {
-  BOOL created = RealCreateProcessA(application, commandLine, processAttributes, threadAttributes, inherit, flags,
-                                    environment, directory, startup, information);
-  if (created) Count(g_counts.handles, 2);
-  return created;
-}
-REAL(OpenProcessToken);
-BOOL WINAPI HookOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
-  BOOL opened = RealOpenProcessToken(process, access, token);
-  if (opened) Count(g_counts.handles, 1);
-  return opened;
-}
-REAL(CloseHandle);
-BOOL WINAPI HookCloseHandle(HANDLE handle) {
-  BOOL closed = RealCloseHandle(handle);
-  if (closed) Count(g_counts.handles, -1);
-  return closed;
-}
 
 // The texts the program drew (the status line), in the order drawn.
 char g_drawn[1024];
@@ -142,112 +122,19 @@ int WINAPI HookDrawTextA(HDC dc, LPCSTR text, int length, LPRECT rect, UINT form
   return RealDrawTextA(dc, text, length, rect, format);
 }
 
-REAL(GetDC);
-HDC WINAPI HookGetDC(HWND window) {
-  HDC dc = RealGetDC(window);
-  if (dc) Count(g_counts.dcs, 1);
-  return dc;
-}
-REAL(ReleaseDC);
-int WINAPI HookReleaseDC(HWND window, HDC dc) {
-  int released = RealReleaseDC(window, dc);
-  if (released) Count(g_counts.dcs, -1);
-  return released;
-}
-REAL(CreateCompatibleDC);
-HDC WINAPI HookCreateCompatibleDC(HDC dc) {
-  HDC memory = RealCreateCompatibleDC(dc);
-  if (memory) Count(g_counts.dcs, 1);
-  return memory;
-}
-REAL(DeleteDC);
-BOOL WINAPI HookDeleteDC(HDC dc) {
-  BOOL deleted = RealDeleteDC(dc);
-  if (deleted) Count(g_counts.dcs, -1);
-  return deleted;
-}
-REAL(CreateSolidBrush);
-HBRUSH WINAPI HookCreateSolidBrush(COLORREF colour) {
-  HBRUSH brush = RealCreateSolidBrush(colour);
-  if (brush) Count(g_counts.gdi, 1);
-  return brush;
-}
-REAL(CreateFontIndirectA);
-HFONT WINAPI HookCreateFontIndirectA(const LOGFONTA* font) {
-  HFONT created = RealCreateFontIndirectA(font);
-  if (created) Count(g_counts.gdi, 1);
-  return created;
-}
-REAL(CreateCompatibleBitmap);
-HBITMAP WINAPI HookCreateCompatibleBitmap(HDC dc, int width, int height) {
-  HBITMAP bitmap = RealCreateCompatibleBitmap(dc, width, height);
-  if (bitmap) Count(g_counts.gdi, 1);
-  return bitmap;
-}
-REAL(DeleteObject);
-BOOL WINAPI HookDeleteObject(HGDIOBJ object) {
-  BOOL deleted = RealDeleteObject(object);
-  if (deleted) Count(g_counts.gdi, -1);
-  return deleted;
-}
 
-REAL(AllocateAndInitializeSid);
-BOOL WINAPI HookAllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0, DWORD a1,
-                                         DWORD a2, DWORD a3, DWORD a4, DWORD a5, DWORD a6, DWORD a7, PSID* sid) {
-  BOOL made = RealAllocateAndInitializeSid(authority, count, a0, a1, a2, a3, a4, a5, a6, a7, sid);
-  if (made) Count(g_counts.sids, 1);
-  return made;
-}
 REAL(FreeSid);
 PVOID WINAPI HookFreeSid(PSID sid) {
   Count(g_counts.sids, -1);
   return RealFreeSid(sid);
 }
 
-REAL(CertDuplicateCertificateContext);
-PCCERT_CONTEXT WINAPI HookCertDuplicateCertificateContext(PCCERT_CONTEXT context) {
-  PCCERT_CONTEXT copy = RealCertDuplicateCertificateContext(context);
-  if (copy) Count(g_counts.certs, 1);
-  return copy;
-}
 REAL(CertFreeCertificateContext);
 BOOL WINAPI HookCertFreeCertificateContext(PCCERT_CONTEXT context) {
   if (context) Count(g_counts.certs, -1);
   return RealCertFreeCertificateContext(context);
 }
 
-REAL(InternetOpenA);
-HINTERNET WINAPI HookInternetOpenA(LPCSTR agent, DWORD access, LPCSTR proxy, LPCSTR bypass, DWORD flags) {
-  HINTERNET session = RealInternetOpenA(agent, access, proxy, bypass, flags);
-  if (session) Count(g_counts.inet, 1);
-  return session;
-}
-REAL(InternetConnectA);
-HINTERNET WINAPI HookInternetConnectA(HINTERNET session, LPCSTR host, INTERNET_PORT port, LPCSTR user,
-                                      LPCSTR password, DWORD service, DWORD flags, DWORD_PTR context) {
-  HINTERNET connection = RealInternetConnectA(session, host, port, user, password, service, flags, context);
-  if (connection) Count(g_counts.inet, 1);
-  return connection;
-}
-REAL(HttpOpenRequestA);
-HINTERNET WINAPI HookHttpOpenRequestA(HINTERNET connection, LPCSTR verb, LPCSTR object, LPCSTR version,
-                                      LPCSTR referrer, LPCSTR* accept, DWORD flags, DWORD_PTR context) {
-  HINTERNET request = RealHttpOpenRequestA(connection, verb, object, version, referrer, accept, flags, context);
-  if (request) Count(g_counts.inet, 1);
-  return request;
-}
-REAL(FindFirstUrlCacheEntryA);
-HANDLE WINAPI HookFindFirstUrlCacheEntryA(LPCSTR pattern, LPINTERNET_CACHE_ENTRY_INFOA info, LPDWORD size) {
-  HANDLE find = RealFindFirstUrlCacheEntryA(pattern, info, size);
-  if (find) Count(g_counts.inet, 1);
-  return find;
-}
-REAL(FindCloseUrlCache);
-BOOL WINAPI HookFindCloseUrlCache(HANDLE find) {
-  BOOL closed = RealFindCloseUrlCache(find);
-  if (closed) Count(g_counts.inet, -1);
-  return closed;
-}
 REAL(CoInitializeEx);
 HRESULT WINAPI HookCoInitializeEx(LPVOID reserved, DWORD model) {
   HRESULT result = RealCoInitializeEx(reserved, model);
@@ -259,39 +146,43 @@ void WINAPI HookCoUninitialize() {
   RealCoUninitialize();
   Count(g_counts.com, -1);
 }
-REAL(InternetCloseHandle);
-BOOL WINAPI HookInternetCloseHandle(HINTERNET handle) {
-  BOOL closed = RealInternetCloseHandle(handle);
-  if (closed) Count(g_counts.inet, -1);
-  return closed;
-}
 
 REAL(GetProcAddress);
 FARPROC WINAPI HookGetProcAddress(HMODULE module, LPCSTR name);
 
 struct Hook {
   const char* name;
-  void* hook;
+  void* (*hook)();  // the wrapper's address
   void** real;
 };
-#define HOOK(fn) {#fn, reinterpret_cast<void*>(&Hook##fn), reinterpret_cast<void**>(&Real##fn)}
+#define HOOK(fn) {#fn, [] { return reinterpret_cast<void*>(&Hook##fn); }, reinterpret_cast<void**>(&Real##fn)}
+#define COUNTED(fn, count, delta) \
+  {#fn, [] { return CountedOf<&Real##fn, &Counts::count, delta>(Real##fn); }, reinterpret_cast<void**>(&Real##fn)}
 const Hook kHooks[] = {
-    HOOK(LoadLibraryA),       HOOK(LoadLibraryExA),
-    HOOK(FreeLibrary),        HOOK(CreateMutexA),
-    HOOK(CreateEventA),       HOOK(CreateThread),
-    HOOK(CreateProcessA),     HOOK(OpenProcessToken),
-    HOOK(CloseHandle),        HOOK(GetDC),   HOOK(DrawTextA),
-    HOOK(ReleaseDC),          HOOK(CreateCompatibleDC),
-    HOOK(DeleteDC),           HOOK(CreateSolidBrush),
-    HOOK(CreateFontIndirectA), HOOK(CreateCompatibleBitmap),
-    HOOK(DeleteObject),       HOOK(AllocateAndInitializeSid),
-    HOOK(FreeSid),            HOOK(CertDuplicateCertificateContext),
-    HOOK(CertFreeCertificateContext), HOOK(InternetOpenA),
-    HOOK(InternetConnectA),   HOOK(HttpOpenRequestA),
-    HOOK(FindFirstUrlCacheEntryA), HOOK(FindCloseUrlCache),
-    HOOK(CoInitializeEx),     HOOK(CoUninitialize),
-    HOOK(InternetCloseHandle),
-    HOOK(GetProcAddress),
+    HOOK(LoadLibraryA), HOOK(LoadLibraryExA), HOOK(FreeLibrary), HOOK(DrawTextA), HOOK(FreeSid),
+    HOOK(CertFreeCertificateContext), HOOK(CoInitializeEx), HOOK(CoUninitialize), HOOK(GetProcAddress),
+    COUNTED(CreateMutexA, handles, 1),
+    COUNTED(CreateEventA, handles, 1),
+    COUNTED(CreateThread, handles, 1),
+    COUNTED(CreateProcessA, handles, 2),
+    COUNTED(OpenProcessToken, handles, 1),
+    COUNTED(CloseHandle, handles, -1),
+    COUNTED(GetDC, dcs, 1),
+    COUNTED(ReleaseDC, dcs, -1),
+    COUNTED(CreateCompatibleDC, dcs, 1),
+    COUNTED(DeleteDC, dcs, -1),
+    COUNTED(CreateSolidBrush, gdi, 1),
+    COUNTED(CreateFontIndirectA, gdi, 1),
+    COUNTED(CreateCompatibleBitmap, gdi, 1),
+    COUNTED(DeleteObject, gdi, -1),
+    COUNTED(AllocateAndInitializeSid, sids, 1),
+    COUNTED(CertDuplicateCertificateContext, certs, 1),
+    COUNTED(InternetOpenA, inet, 1),
+    COUNTED(InternetConnectA, inet, 1),
+    COUNTED(HttpOpenRequestA, inet, 1),
+    COUNTED(FindFirstUrlCacheEntryA, inet, 1),
+    COUNTED(FindCloseUrlCache, inet, -1),
+    COUNTED(InternetCloseHandle, inet, -1),
 };
 
 // ---------------------------------------------------------------- failing functions
@@ -363,7 +254,7 @@ void* Replacement(const char* name, void* real) {
   for (const Hook& h : kHooks)
     if (strcmp(h.name, name) == 0) {
       *h.real = real;
-      chosen = h.hook;
+      chosen = h.hook();
     }
   for (int i = 0; i < g_failureCount; ++i)
     if (strcmp(g_failures[i].name, name) == 0) return MakeFailingThunk(g_failures[i], chosen ? chosen : real);
