@@ -26,6 +26,7 @@ struct WinInetEntries {
   decltype(&FindFirstUrlCacheEntryA) FindFirstUrlCacheEntryA;
   decltype(&FindNextUrlCacheEntryA) FindNextUrlCacheEntryA;
   decltype(&FindCloseUrlCache) FindCloseUrlCache;
+  decltype(&GetUrlCacheEntryInfoA) GetUrlCacheEntryInfoA;
 };
 
 struct NetApiEntries {

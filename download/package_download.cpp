@@ -132,6 +132,7 @@ struct PackageDownload {
   IBindStatusCallback* progress;  // the interactive modes' callback, else null
   bool abandoned;
   bool succeeded;
+  HANDLE held;  // the downloaded file, held open from its checks until the clean-up
 };
 
 namespace {
@@ -347,40 +348,81 @@ HRESULT OutcomeOf(PackageDownload* download) {
   return download->result;
 }
 
-// The entry of the URL cache whose local file is file, if any, is deleted.
-void DeleteEntryHolding(const WinInetEntries* wininet, const char* file) {
-  DWORD capacity = kEntryInfoBytes;
-  auto* entry = static_cast<INTERNET_CACHE_ENTRY_INFOA*>(AllocateBuffer(capacity));
-  if (!entry) return;
-  char url[kUrlChars] = {};
-  HANDLE search = nullptr;
-  for (;;) {
+// Reads the URL-cache entry of url, or with url null the next entry of
+// *search (the first when *search is null), into a heap record regrown
+// to the size the entry needs; null when there is none (or no memory).
+INTERNET_CACHE_ENTRY_INFOA* ReadEntry(const WinInetEntries* wininet, const char* url, HANDLE* search) {
+  for (DWORD capacity = kEntryInfoBytes;;) {
+    auto* entry = static_cast<INTERNET_CACHE_ENTRY_INFOA*>(AllocateBuffer(capacity));
+    if (!entry) return nullptr;
     DWORD size = capacity;
-    const BOOL found = search ? wininet->FindNextUrlCacheEntryA(search, entry, &size)
-                              : (search = wininet->FindFirstUrlCacheEntryA(nullptr, entry, &size)) != nullptr;
-    if (!found) {
-      // A larger entry is read again into a larger record.
-      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size > kMaxEntryInfoBytes || size <= capacity) break;
-      FreeBuffer(entry);
-      capacity = size;
-      entry = static_cast<INTERNET_CACHE_ENTRY_INFOA*>(AllocateBuffer(capacity));
-      if (!entry) break;
-      continue;
-    }
-    if (entry->lpszLocalFileName && entry->lpszSourceUrlName && lstrcmpiA(entry->lpszLocalFileName, file) == 0) {
-      if (FAILED(BoundedCopy(url, sizeof url, entry->lpszSourceUrlName))) url[0] = '\0';
-      break;
-    }
+    const BOOL found = url ? wininet->GetUrlCacheEntryInfoA(url, entry, &size)
+                       : *search ? wininet->FindNextUrlCacheEntryA(*search, entry, &size)
+                                 : (*search = wininet->FindFirstUrlCacheEntryA(nullptr, entry, &size)) != nullptr;
+    if (found) return entry;
+    FreeBuffer(entry);
+    // A larger entry is read again into a larger record.
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size > kMaxEntryInfoBytes || size <= capacity) return nullptr;
+    capacity = size;
   }
-  if (search) wininet->FindCloseUrlCache(search);
-  FreeBuffer(entry);
-  if (url[0]) wininet->DeleteUrlCacheEntryA(url);
 }
 
-void RemoveCachedFile(const WinInetEntries* wininet, const char* file) {
-  if (!file[0] || GetFileAttributesA(file) == INVALID_FILE_ATTRIBUTES) return;
-  DeleteEntryHolding(wininet, file);
-  DeleteFileA(file);  // a file that no entry holds (any more)
+// Folders held open while what is in them is deleted, each a plain
+// folder and not a junction or another reparse point. They are shared for
+// reading and writing only, so nobody can rename, move or delete one
+// meanwhile (and a folder that holds something cannot become a junction):
+// a path through them names the same file until they are let go, whoever
+// else can write to the user's folders.
+struct FolderPins {
+  HANDLE folders[kPathChars];  // two paths: a folder takes a name and a backslash
+  int count;
+};
+
+// Pins every folder of a file's path below its drive's root; false when
+// the path is on no drive, or a folder cannot be held or is a reparse
+// point: nothing in it is then touched. An empty path needs no pin.
+bool PinFolders(const char* file, FolderPins* pins) {
+  char path[kPathChars];
+  if (!file[0]) return true;
+  if (FAILED(BoundedCopy(path, sizeof path, file)) || path[1] != ':' || path[2] != '\\') return false;
+  for (char* p = path + 3; *p; p = CharNextA(p)) {
+    if (*p != '\\') continue;
+    *p = '\0';
+    // Listing takes part in sharing (reading attributes alone would not).
+    HANDLE folder = CreateFileA(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return false;
+    pins->folders[pins->count++] = folder;
+    // Held, the folder can no longer be swapped: its attributes by path
+    // are those of the folder held.
+    if ((GetFileAttributesA(path) & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) !=
+            FILE_ATTRIBUTE_DIRECTORY ||
+        pins->count == static_cast<int>(sizeof pins->folders / sizeof pins->folders[0]))
+      return false;
+    *p = '\\';
+  }
+  return true;
+}
+
+void Unpin(FolderPins* pins) {
+  while (pins->count > 0) CloseHandle(pins->folders[--pins->count]);
+}
+
+bool IsDownloadedFile(const PackageDownload* download, const char* file) {
+  return file && file[0] && (lstrcmpiA(file, download->cacheFile) == 0 || lstrcmpiA(file, download->namedFile) == 0);
+}
+
+// Deletes the entry of url with its file's folders pinned (the cache
+// deletes the file by its path); with onlyOurs, only when the entry holds
+// a file of this download.
+void RemoveEntry(const WinInetEntries* wininet, const PackageDownload* download, const char* url, bool onlyOurs) {
+  INTERNET_CACHE_ENTRY_INFOA* entry = ReadEntry(wininet, url, nullptr);
+  if (!entry) return;
+  const char* file = entry->lpszLocalFileName ? entry->lpszLocalFileName : "";
+  FolderPins pins = {};
+  if ((!onlyOurs || IsDownloadedFile(download, file)) && PinFolders(file, &pins)) wininet->DeleteUrlCacheEntryA(url);
+  Unpin(&pins);
+  FreeBuffer(entry);
 }
 
 }  // namespace
@@ -511,20 +553,50 @@ HRESULT RunPackageDownload(PackageDownload* download, CDownloadBindStatusCallbac
   return outcome;
 }
 
+HANDLE HoldDownloadedFile(PackageDownload* download) {
+  // Read by the checks and by nobody's writes: without FILE_SHARE_WRITE
+  // or FILE_SHARE_DELETE no other program can change, rename or delete
+  // the file until the clean-up lets it go. The package itself may still
+  // open it for reading, and its process be created from it.
+  HANDLE file = download->succeeded ? CreateFileA(download->cacheFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                    : INVALID_HANDLE_VALUE;
+  download->held = file == INVALID_HANDLE_VALUE ? nullptr : file;
+  return download->held;
+}
+
 const char* DownloadedFile(const PackageDownload* download) {
   return download->succeeded ? download->cacheFile : "";
 }
 
 void RemoveDownloadLeftovers(PackageDownload* download) {
   const WinInetEntries* wininet = WinInet();
-  if (!wininet) return;
-  wininet->DeleteUrlCacheEntryA(download->url);
-  // A download thread left running may still be writing the rest.
-  if (download->abandoned) return;
-  for (int i = 0; i < download->chainLength; ++i)
-    if (download->chain[i][0]) wininet->DeleteUrlCacheEntryA(download->chain[i]);
-  RemoveCachedFile(wininet, download->cacheFile);
-  RemoveCachedFile(wininet, download->namedFile);
+  // The folders of the files are pinned before the package is let go.
+  FolderPins pins = {};
+  const bool pinned = PinFolders(download->cacheFile, &pins) && PinFolders(download->namedFile, &pins);
+  if (download->held) CloseHandle(download->held);
+  download->held = nullptr;
+  // A download thread left running may still be writing the rest: only
+  // the package URL's own entry goes then.
+  if (wininet && pinned && !download->abandoned) {
+    // Every entry that holds a file of this download, whatever its URL;
+    // then the files, which no entry holds any more.
+    HANDLE search = nullptr;
+    while (INTERNET_CACHE_ENTRY_INFOA* entry = ReadEntry(wininet, nullptr, &search)) {
+      if (entry->lpszSourceUrlName && IsDownloadedFile(download, entry->lpszLocalFileName))
+        wininet->DeleteUrlCacheEntryA(entry->lpszSourceUrlName);
+      FreeBuffer(entry);
+    }
+    if (search) wininet->FindCloseUrlCache(search);
+    // The chain's URLs are the server's choice: their entries go only
+    // when they hold a file of this download (the search found those
+    // already, unless it could not run).
+    for (int i = 0; i < download->chainLength; ++i) RemoveEntry(wininet, download, download->chain[i], true);
+    if (download->cacheFile[0]) DeleteFileA(download->cacheFile);
+    if (download->namedFile[0]) DeleteFileA(download->namedFile);
+  }
+  Unpin(&pins);
+  if (wininet) RemoveEntry(wininet, download, download->url, false);
 }
 
 void ReleasePackageDownload(PackageDownload* download) {

@@ -33,9 +33,19 @@ HRESULT RunPackageDownload(PackageDownload* download, CDownloadBindStatusCallbac
 // The local path of the downloaded package; empty unless it succeeded.
 const char* DownloadedFile(const PackageDownload* download);
 
-// Removes what the download left behind: the URL-cache entries of its URL
-// and of every URL it was redirected to, and the files it named as its
-// cache files, with whatever entry still holds them.
+// Opens the downloaded package for reading and holds it until the
+// clean-up: no other program can write, rename or delete it meanwhile, so
+// the file that is checked is the file that runs. Null when the download
+// did not succeed or the file cannot be held so (another program has it
+// open for writing, say).
+HANDLE HoldDownloadedFile(PackageDownload* download);
+
+// Removes what the download left behind, each folder checked and held
+// against renaming while files in it are deleted (a folder that is a
+// junction, or cannot be held, is left alone), and only then lets go of
+// the package: the files it named as its cache files with the entries
+// that hold them, the entries of URLs it was redirected to that hold one
+// of those files, and the entry of its URL.
 void RemoveDownloadLeftovers(PackageDownload* download);
 
 // Gives up the caller's hold on the record.

@@ -1,6 +1,7 @@
 #include "driver/installer.h"
 
 #include "download/download_session.h"
+#include "download/package_check.h"
 #include "download/package_download.h"
 #include "base/bounded_string.h"
 #include "base/command_line.h"
@@ -72,6 +73,12 @@ class InstallRun {
   bool ReportCancelled() {
     if (!kSilentMode) ShowCancelledMessage(instance_, Owner(), g_caption);
     return Fail(ERROR_INSTALL_USEREXIT);
+  }
+  // The "failed" ping, the box of stringId with the package's URL, status.
+  bool ReportDownloadFailed(UINT stringId, DWORD status) {
+    SendStatisticsPing(kStatisticsFailed);
+    if (!kSilentMode) ShowFormattedErrorMessage(instance_, Owner(), g_caption, stringId, canonicalUrl_);
+    return Fail(status);
   }
   // Formats string formatId with one text into statusText_ and hands it to
   // the window; false when the user has cancelled.
@@ -217,21 +224,19 @@ bool InstallRun::Download() {
   }
 
   if (!kSilentMode && window_->IsCancelled()) return ReportCancelled();
-  if (FAILED(result)) {
-    SendStatisticsPing(kStatisticsFailed);
-    if (!kSilentMode)
-      ShowFormattedErrorMessage(instance_, Owner(), g_caption, IDS_PACKAGE_NOT_FOUND, canonicalUrl_);
-    return Fail(ERROR_FILE_NOT_FOUND);
-  }
-  // A build that requires the package's signer refuses it here, before the
-  // outcome is reported: a refused package ends as a failed download would.
-  DWORD refusal = CheckPackageSigner(modulePath_, DownloadedFile(download_));
-  if (refusal != ERROR_SUCCESS) {
-    SendStatisticsPing(kStatisticsFailed);
-    if (!kSilentMode)
-      ShowFormattedErrorMessage(instance_, Owner(), g_caption, IDS_PACKAGE_NOT_TRUSTED, canonicalUrl_);
-    return Fail(refusal);
-  }
+  // What runs as administrator is what was checked: the package is held
+  // open, so that no other program can change it, from here until it has
+  // run. Only a Windows program is a package: a login or notice page
+  // answered with status 200, or an empty body, is a failed download.
+  HANDLE package = SUCCEEDED(result) ? HoldDownloadedFile(download_) : nullptr;
+  if (!package || !IsWindowsProgram(package)) return ReportDownloadFailed(IDS_PACKAGE_NOT_FOUND, ERROR_FILE_NOT_FOUND);
+  // Builds that pin the package's digest or require its signer refuse it
+  // here, before the outcome is reported: as a failed download, with a
+  // text of its own.
+  DWORD refusal = CheckPackageDigest(package);
+  if (refusal != ERROR_SUCCESS) return ReportDownloadFailed(IDS_PACKAGE_BAD_DIGEST, refusal);
+  refusal = CheckPackageSigner(modulePath_, DownloadedFile(download_), package);
+  if (refusal != ERROR_SUCCESS) return ReportDownloadFailed(IDS_PACKAGE_NOT_TRUSTED, refusal);
   SendStatisticsPing(kStatisticsFinished);
   if (!kSilentMode && !ShowStatusText(IDS_STATUS_VERIFYING, packageFileName_, false)) return ReportCancelled();
   return true;

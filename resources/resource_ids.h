@@ -36,6 +36,7 @@
 #define IDS_PACKAGE_BASE_URL    126
 #define IDS_PACKAGE_FILE_NAME   127
 #define IDS_PACKAGE_NOT_TRUSTED 128  // only in builds that check the package's signer
+#define IDS_PACKAGE_BAD_DIGEST  129  // only in builds that pin the package's digest
 
 #define IDR_SLIDE_FIRST         129
 #define IDR_SLIDE_COUNT         4

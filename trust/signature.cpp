@@ -76,7 +76,9 @@ struct HeldForVerify {
 
 // silentOnly: nothing is ever shown; a target not signed by the reference's
 // signer is not trusted, whatever Windows would say of it.
-int CompareSignersAndVerify(const char* referencePath, const char* targetPath, HWND window,
+// targetFile, when given, is the target held open: both of its
+// verifications read the file through it.
+int CompareSignersAndVerify(const char* referencePath, const char* targetPath, HANDLE targetFile, HWND window,
                             CertCompareCertificateFn compare, HeldForVerify* held, bool silentOnly) {
   held->referencePath = MakeWidePath(referencePath);
   if (!held->referencePath) return kTrustNotTrusted;
@@ -91,7 +93,7 @@ int CompareSignersAndVerify(const char* referencePath, const char* targetPath, H
   // probed at all and counts as not signed.
   bool targetSigned = false;
   if (referenceSigned) {
-    outcome = QueryFileTrust(held->targetPath, window, WTD_UI_NONE, &targetSigned, &held->targetSigner);
+    outcome = QueryFileTrust(held->targetPath, window, WTD_UI_NONE, &targetSigned, &held->targetSigner, targetFile);
     if (outcome == kTrustUnavailable) return kTrustUnavailable;
   }
 
@@ -101,12 +103,13 @@ int CompareSignersAndVerify(const char* referencePath, const char* targetPath, H
                             held->targetSigner->pCertInfo);
   if (silentOnly) {
     if (!sameSigner) return kTrustNotTrusted;
-    return QueryFileTrust(held->targetPath, window, WTD_UI_NONE, nullptr, nullptr);
+    return QueryFileTrust(held->targetPath, window, WTD_UI_NONE, nullptr, nullptr, targetFile);
   }
   return QueryFileTrust(held->targetPath, window, sameSigner ? WTD_UI_NOGOOD : WTD_UI_ALL, nullptr, nullptr);
 }
 
-int VerifyWithCrypt32(const char* referencePath, const char* targetPath, HWND window, bool silentOnly) {
+int VerifyWithCrypt32(const char* referencePath, const char* targetPath, HANDLE targetFile, HWND window,
+                      bool silentOnly) {
   HMODULE crypt32 = LoadSystemLibrary("crypt32.dll");
   if (!crypt32) return kTrustUnavailable;
   auto compare = FindEntryPoint<CertCompareCertificateFn>(crypt32, "CertCompareCertificate");
@@ -117,7 +120,7 @@ int VerifyWithCrypt32(const char* referencePath, const char* targetPath, HWND wi
   }
 
   HeldForVerify held;
-  int outcome = CompareSignersAndVerify(referencePath, targetPath, window, compare, &held, silentOnly);
+  int outcome = CompareSignersAndVerify(referencePath, targetPath, targetFile, window, compare, &held, silentOnly);
 
   if (held.referenceSigner) freeCertificate(held.referenceSigner);
   if (held.targetSigner) freeCertificate(held.targetSigner);
@@ -129,7 +132,8 @@ int VerifyWithCrypt32(const char* referencePath, const char* targetPath, HWND wi
 
 }  // namespace
 
-int QueryFileTrust(const WCHAR* path, HWND window, DWORD uiChoice, bool* isSigned, const CERT_CONTEXT** signer) {
+int QueryFileTrust(const WCHAR* path, HWND window, DWORD uiChoice, bool* isSigned, const CERT_CONTEXT** signer,
+                   HANDLE fileHandle) {
   if (isSigned) *isSigned = false;
   if (signer) *signer = nullptr;
 
@@ -144,7 +148,9 @@ int QueryFileTrust(const WCHAR* path, HWND window, DWORD uiChoice, bool* isSigne
   memset(&file, 0, sizeof file);
   file.cbStruct = sizeof file;
   file.pcwszFilePath = path;
-  file.hFile = nullptr;
+  // A file held open is read through its handle, from its start.
+  file.hFile = fileHandle;
+  if (fileHandle) SetFilePointer(fileHandle, 0, nullptr, FILE_BEGIN);
   file.pgKnownSubject = nullptr;
 
   WINTRUST_DATA request;
@@ -199,13 +205,13 @@ int QueryFileTrust(const WCHAR* path, HWND window, DWORD uiChoice, bool* isSigne
 }
 
 int VerifyFileTrust(const char* referencePath, const char* targetPath, HWND window) {
-  return VerifyWithCrypt32(referencePath, targetPath, window, false);
+  return VerifyWithCrypt32(referencePath, targetPath, nullptr, window, false);
 }
 
 #if VEXO_PACKAGE_SIGNER_SAME
-DWORD CheckPackageSigner(const char* installerPath, const char* packagePath) {
+DWORD CheckPackageSigner(const char* installerPath, const char* packagePath, HANDLE packageFile) {
   // No window: nobody is asked, the package is simply refused.
-  switch (VerifyWithCrypt32(installerPath, packagePath, nullptr, true)) {
+  switch (VerifyWithCrypt32(installerPath, packagePath, packageFile, nullptr, true)) {
     case kTrustUnavailable: return static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN);
     case kTrustTrusted: return ERROR_SUCCESS;
     default: return static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED);

@@ -32,16 +32,21 @@ int VerifyFileTrust(const char* referencePath, const char* targetPath, HWND wind
 // TRUST_E_SUBJECT_NOT_TRUSTED (unsigned, another signer, a signature that
 // does not verify, or an unsigned installer) or TRUST_E_PROVIDER_UNKNOWN (no
 // way to verify: refused as well). Other builds accept every package.
+// packageFile is the package held open since the download: the signer and
+// the verdict are both read through it.
 #if VEXO_PACKAGE_SIGNER_SAME
-DWORD CheckPackageSigner(const char* installerPath, const char* packagePath);
+DWORD CheckPackageSigner(const char* installerPath, const char* packagePath, HANDLE packageFile);
 #else
-inline DWORD CheckPackageSigner(const char*, const char*) { return ERROR_SUCCESS; }
+inline DWORD CheckPackageSigner(const char*, const char*, HANDLE) { return ERROR_SUCCESS; }
 #endif
 
 // One WinVerifyTrust call for `path` at the UI level `uiChoice` (WTD_UI_*).
 // `isSigned` (optional) tells whether the file carries a signature, valid
 // or not; `signer` (optional) receives a copy of the signer's certificate
 // or null, which the caller frees with CertFreeCertificateContext.
-int QueryFileTrust(const WCHAR* path, HWND window, DWORD uiChoice, bool* isSigned, const CERT_CONTEXT** signer);
+// fileHandle (optional) is the file open for reading: it is read through
+// that handle instead of being opened by its path.
+int QueryFileTrust(const WCHAR* path, HWND window, DWORD uiChoice, bool* isSigned, const CERT_CONTEXT** signer,
+                   HANDLE fileHandle = nullptr);
 
 #endif

@@ -42,6 +42,7 @@ VARIANTS = {
     "admin": (True, {"VEXO_MODE": "/u", "VEXO_OPTION": "admin"}),
     "verify": (True, {"VEXO_MODE": "/s", "VEXO_OPTION": "verify"}),
     "same": (True, {"VEXO_MODE": "/s", "VEXO_PACKAGE_SIGNER": "same"}),
+    "digest": (True, {"VEXO_MODE": "/s"}),   # the digest of the tests' package.exe, once it is built
     "spaced": (True, {"VEXO_MODE": "/u", "VEXO_PACKAGE_BASE_URL": "http://127.0.0.1:%d%s dir" % (PORT, PACKAGE_DIR)}),
 }
 HELPERS = {"probe.exe": ["-lwininet", "-lgdi32", "-lcomctl32", "-lshell32", "-ladvapi32"],
@@ -70,7 +71,7 @@ def build_tree(seams, names, out):
         for p in glob.glob(os.path.join(REPO, d, "**"), recursive=True)])
     for name in names:
         config = {"VEXO_MODE": "/s", "VEXO_OPTION": "none", "VEXO_PRODUCT_NAME": "", "VEXO_OPERATION": "",
-                  "VEXO_PACKAGE_SIGNER": "none",
+                  "VEXO_PACKAGE_SIGNER": "none", "VEXO_PACKAGE_SHA256": "",
                   "VEXO_PACKAGE_BASE_URL": "http://127.0.0.1:%d%s" % (PORT, PACKAGE_DIR),
                   "VEXO_STATS_BASE_URL": "http://127.0.0.1:%d" % (PORT + 1), "VEXO_TEST_SEAMS": "ON" if seams else "OFF"}
         config.update(VARIANTS[name][1])
@@ -105,6 +106,10 @@ def sign_verify_files(out):
     data = bytearray(open(os.path.join(out, "signed_a.exe"), "rb").read())
     data[0x480] ^= 0xFF   # inside the first section: the signature stays, the digest no longer matches
     with open(os.path.join(out, "altered.exe"), "wb") as f:
+        f.write(data)
+    data = bytearray(open(os.path.join(out, "package.exe"), "rb").read())
+    data[0x480] ^= 0xFF
+    with open(os.path.join(out, "package_altered.exe"), "wb") as f:
         f.write(data)
 
 
@@ -144,8 +149,9 @@ class Server:
     Package server: the package (padded with zero bytes to size); throttle:
     64 KB every 50 ms; stall_accept: reads the request, never answers;
     stall_after_headers: headers with the length, then nothing; short_body:
-    half the announced length, then closes; redirect: 302 to MOVED, which
-    serves; redirect_self: 302 to itself; redirect_loop: 302 A to B to A.
+    half the announced length, then closes; login: a page with status 200;
+    empty: status 200, no body; redirect: 302 to MOVED, which serves;
+    redirect_self: 302 to itself; redirect_loop: 302 A to B to A.
     Statistics server: ok ("finished" answered after hold seconds), stall."""
     MOVED = PACKAGE_DIR + "/moved/vexo_303.exe"
 
@@ -179,6 +185,9 @@ class Server:
         if not path.endswith("/vexo_303.exe") or mode == "404":
             page = b"<html><body>404 Not Found</body></html>\n"
             return req.head(404, len(page), [("Content-Type", "text/html")]) or req.wfile.write(page)
+        if mode in ("login", "empty"):
+            page = b"<html><body>Sign in to use this network</body></html>\n" if mode == "login" else b""
+            return req.head(200, len(page), [("Content-Type", "text/html")]) or req.wfile.write(page)
         if mode.startswith("redirect") and not (mode == "redirect" and path == self.MOVED):
             target = path if mode == "redirect_self" else PACKAGE_PATH if path == self.MOVED else self.MOVED
             return req.head(302, 0, [("Location", "http://127.0.0.1:%d%s" % (self.port, target))])
@@ -347,14 +356,18 @@ class Harness:
         shutil.rmtree(ARTIFACTS, ignore_errors=True)   # this run's only
         names = list(variants or VARIANTS)
         with concurrent.futures.ThreadPoolExecutor(3) as pool:
-            jobs = [pool.submit(self.wine.prepare)] + [
-                pool.submit(build_tree, seams, [n for n in names if VARIANTS[n][0] == seams], out) for seams in (0, 1)]
+            jobs = [pool.submit(self.wine.prepare)] + [pool.submit(build_tree, seams, [
+                n for n in names if VARIANTS[n][0] == seams and n != "digest"], out) for seams in (0, 1)]
             for name, flags in HELPERS.items():
                 sh(["i686-w64-mingw32-gcc", "-Os", "-s", "-Wall", "-Wextra", "-Wno-missing-field-initializers",
                     "-DUNICODE", "-o", os.path.join(out, name),
                     os.path.join(HERE, "helpers", name[:-4] + ".c")] + flags, 120)
             for job in jobs:
                 job.result()
+        if "digest" in names:
+            VARIANTS["digest"][1]["VEXO_PACKAGE_SHA256"] = hashlib.sha256(
+                open(os.path.join(out, "package.exe"), "rb").read()).hexdigest()
+            build_tree(True, ["digest"], out)
         if "verify" in names:
             sign_verify_files(out)
         shutil.rmtree(self.wine.path(WIN), ignore_errors=True)

@@ -175,6 +175,10 @@ FAILURES = [
     ("canonicaliser wants more room once", dict(EXIT7, VEXO_FAIL="InternetCanonicalizeUrlA@16:122:0:1"), 7, SF,
      None, True),
     ("package server down", {"package": "down"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
+    ("a login page answered with 200", {"package": "login"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
+    ("an empty body", {"package": "empty"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
+    ("the package cannot be held against writers", {"VEXO_FAIL": "CreateFileA@28:32:4294967295:1"}, 2, SFAIL,
+     box(TEXT[123] % PACKAGE_URL), False),
     ("download thread not made", {"VEXO_FAIL": "CreateThread@24:8"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
     ("download service missing", {"VEXO_MISSING_DLL": "urlmon.dll"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
     ("package does not start", {"VEXO_FAIL": "CreateProcessA@40:5"}, 5, SF, None, False),
@@ -462,7 +466,27 @@ SIGNED = [
     ("installer unsigned, package signed", "signed_a.exe", "same", 0x800B0004),
     ("no check: signed by another signer", "signed_b.exe", "silent", 7),
     ("no check: unsigned", "unsigned.exe", "silent", 7),
+    ("pinned digest: the package", "package.exe", "digest", 7),
+    ("pinned digest: another package", "signed_b.exe", "digest", 0x80096010),
+    ("pinned digest: the package altered by one byte", "package_altered.exe", "digest", 0x80096010),
 ]
+
+
+def tamper(variant, exe=None, package=None):
+    """Another program of the user overwrites, renames and deletes the cached
+    package while the "finished" ping is held: each is refused, and the
+    package that was downloaded and checked runs."""
+    served, H.stats_server.hold = H.package_server.package, 4
+    H.package_server.package = os.path.join(os.path.dirname(served), package or "package.exe")
+    try:
+        proc = H.start(variant, env=EXIT7, exe=exe)
+        wait_for(lambda: "type=finished" in str(H.events("stats")), 30, "the finished ping")
+        tried, run = H.wine.probe("tamper", PACKAGE_URL), H.finish(proc)
+    finally:
+        H.package_server.package = served
+    eq(tried, {"overwrite": 32, "rename": 32, "delete": 32}, "what another program did to the held package")
+    expect(run, 7, SF, ran=True, package_silent=variant != "interactive")
+
 
 
 def signed_row(package, program, status):
@@ -509,8 +533,9 @@ def planted_row(program, names, args, status):
 
 def cases():
     both = (("/s", False), ("/u", True))
-    return ([("shipped build: package's exit code, pings, command line, cache",
-              lambda: row("shipped", {"VEXO_E2E_EXIT": str(0x80070643)}, 0x80070643, SF, ran=True, seam=False))] +
+    return ([("shipped build: %s" % n, lambda c=c: row("shipped", {"VEXO_E2E_EXIT": str(c)}, c, SF, ran=True,
+                                                       seam=False)) for n, c in (
+        ("a successful install", 0), ("the package's exit code, all 32 bits of it", 0x80070643))] +
             [("mode %r" % r[1], lambda r=r: mode_row(r[0], *r[2:])) for r in MODES] +
             [("failure table: %s (%s)" % (r[0], m), lambda r=r, i=i: failure_row(i, *r[1:])) for r in FAILURES
              for m, i in both] +
@@ -534,7 +559,10 @@ def cases():
                                                   late_requests="302 " in r[0] and not r[4])) for r in NETWORK] +
             [("network: headers, then nothing; Cancel (/u)", cancel_in_stall)] +
             [("planted libraries next to the %s build" % ("/u" if r[3] else "verify"), lambda r=r: planted_row(*r))
-             for r in PLANTED])
+             for r in PLANTED] +
+            [("held package: another program cannot change it (%s)" % n, lambda a=a: tamper(*a)) for n, a in (
+                ("/s", ("silent",)), ("/u", ("interactive",)),
+                ("/s, signer required", ("same", WIN + "\\same_signed.exe", "signed_a.exe")))])
 
 
 def main():

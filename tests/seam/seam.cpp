@@ -100,6 +100,14 @@ HMODULE WINAPI HookLoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
   if (module) AddModule(module);
   return module;
 }
+// A file handle is counted when it is one: failure is INVALID_HANDLE_VALUE.
+REAL(CreateFileA);
+HANDLE WINAPI HookCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
+                              DWORD disposition, DWORD flags, HANDLE model) {
+  HANDLE file = RealCreateFileA(name, access, share, attributes, disposition, flags, model);
+  if (file != INVALID_HANDLE_VALUE) Count(g_counts.handles, 1);
+  return file;
+}
 REAL(FreeLibrary);
 BOOL WINAPI HookFreeLibrary(HMODULE module) {
   BOOL freed = RealFreeLibrary(module);
@@ -159,7 +167,7 @@ struct Hook {
 #define COUNTED(fn, count, delta) \
   {#fn, [] { return CountedOf<&Real##fn, &Counts::count, delta>(Real##fn); }, reinterpret_cast<void**>(&Real##fn)}
 const Hook kHooks[] = {
-    HOOK(LoadLibraryA), HOOK(LoadLibraryExA), HOOK(FreeLibrary), HOOK(DrawTextA), HOOK(FreeSid),
+    HOOK(LoadLibraryA), HOOK(LoadLibraryExA), HOOK(CreateFileA), HOOK(FreeLibrary), HOOK(DrawTextA), HOOK(FreeSid),
     HOOK(CertFreeCertificateContext), HOOK(CoInitializeEx), HOOK(CoUninitialize), HOOK(GetProcAddress),
     COUNTED(CreateMutexA, handles, 1),
     COUNTED(CreateEventA, handles, 1),

@@ -15,6 +15,9 @@
  *   probe balloon <ms>       waits for a balloon of another process
  *   probe render <bmp> <utf-16le hex>   the status line as the installer draws it
  *   probe cache [/delete] <url>...   {"<url>": "present" | "absent"}
+ *   probe tamper <url>  as another program of the user would: overwrites,
+ *                     renames and deletes the file of url's cache entry;
+ *                     the error of each ({"overwrite": 32, ...}; 0 done)
  *   probe load <dll>  loads a library (exit code 0 when it did) */
 #include <windows.h>
 #include <commctrl.h>
@@ -319,6 +322,24 @@ static int Cache(int argc, char **argv)
     return 0;
 }
 
+static int Tamper(const char *url)
+{
+    char buffer[4096], moved[MAX_PATH + 8];
+    INTERNET_CACHE_ENTRY_INFOA *entry = (INTERNET_CACHE_ENTRY_INFOA *)buffer;
+    DWORD size = sizeof buffer, written;
+    if (!GetUrlCacheEntryInfoA(url, entry, &size) || !entry->lpszLocalFileName) return printf("{}\n"), 1;
+    HANDLE f = CreateFileA(entry->lpszLocalFileName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+    DWORD overwrite = f == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (!overwrite) WriteFile(f, "not the package", 15, &written, NULL), CloseHandle(f);
+    snprintf(moved, sizeof moved, "%s.moved", entry->lpszLocalFileName);
+    DWORD rename = MoveFileA(entry->lpszLocalFileName, moved) ? MoveFileA(moved, entry->lpszLocalFileName), 0
+                                                               : GetLastError();
+    DWORD remove = DeleteFileA(entry->lpszLocalFileName) ? 0 : GetLastError();
+    printf("{\"overwrite\": %lu, \"rename\": %lu, \"delete\": %lu}\n", overwrite, rename, remove);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     int r = 2;
@@ -330,6 +351,7 @@ int main(int argc, char **argv)
     else if (!strcmp(verb, "render") && argc == 4) r = Render(argv[2], argv[3]);
     else if (!strcmp(verb, "cache") && argc > 2) r = Cache(argc - 2, argv + 2);
     else if (!strcmp(verb, "load") && argc == 3) r = !LoadLibraryA(argv[2]);
+    else if (!strcmp(verb, "tamper") && argc == 3) r = Tamper(argv[2]);
     else fprintf(stderr, "usage: see probe.c\n");
     fflush(stdout);
     return r;
