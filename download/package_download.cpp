@@ -45,7 +45,6 @@ namespace {
 
 constexpr DWORD kWatchIntervalMs = 100;  // how often the installer's thread looks at the download
 constexpr DWORD kAbortGraceMs = 5000;    // how long a download asked to stop gets to end
-constexpr size_t kUrlChars = INTERNET_MAX_URL_LENGTH + 1;
 constexpr DWORD kEntryInfoBytes = 4096;         // first size of a cache entry's record
 constexpr DWORD kMaxEntryInfoBytes = 65536;     // cache entries larger than this are not looked at
 constexpr UINT kRelayProgress = WM_APP + 1;     // to the installer's thread: a data notification
@@ -116,8 +115,6 @@ struct PackageDownload {
   ULONG received;   // what the end-of-data notification counted
   char cacheFile[kPathChars];
   char namedFile[kPathChars];
-  char chain[kMaxRedirects][kUrlChars];
-  int chainLength;
 
   // Set by the installer's thread before the download thread starts.
   char* url;  // in the same block, after the record
@@ -413,14 +410,12 @@ bool IsDownloadedFile(const PackageDownload* download, const char* file) {
 }
 
 // Deletes the entry of url with its file's folders pinned (the cache
-// deletes the file by its path); with onlyOurs, only when the entry holds
-// a file of this download.
-void RemoveEntry(const WinInetEntries* wininet, const PackageDownload* download, const char* url, bool onlyOurs) {
+// deletes the file by its path).
+void RemoveEntry(const WinInetEntries* wininet, const char* url) {
   INTERNET_CACHE_ENTRY_INFOA* entry = ReadEntry(wininet, url, nullptr);
   if (!entry) return;
-  const char* file = entry->lpszLocalFileName ? entry->lpszLocalFileName : "";
   FolderPins pins = {};
-  if ((!onlyOurs || IsDownloadedFile(download, file)) && PinFolders(file, &pins)) wininet->DeleteUrlCacheEntryA(url);
+  if (PinFolders(entry->lpszLocalFileName ? entry->lpszLocalFileName : "", &pins)) wininet->DeleteUrlCacheEntryA(url);
   Unpin(&pins);
   FreeBuffer(entry);
 }
@@ -457,8 +452,6 @@ HRESULT STDMETHODCALLTYPE DownloadWatch::OnProgress(ULONG progress, ULONG progre
       if (++download->requests > kMaxRedirects + 1) AskToStop(download, kTooManyRedirects);
       break;
     case BINDSTATUS_REDIRECTING:
-      if (download->chainLength < kMaxRedirects)
-        NarrowInto(statusText, download->chain[download->chainLength++], static_cast<int>(kUrlChars));
       if (++download->redirects > kMaxRedirects) AskToStop(download, kTooManyRedirects);
       break;
     case BINDSTATUS_CACHEFILENAMEAVAILABLE:
@@ -579,8 +572,10 @@ void RemoveDownloadLeftovers(PackageDownload* download) {
   // A download thread left running may still be writing the rest: only
   // the package URL's own entry goes then.
   if (wininet && pinned && !download->abandoned) {
-    // Every entry that holds a file of this download, whatever its URL;
-    // then the files, which no entry holds any more.
+    // Every entry that holds a file of this download, whatever its URL (a
+    // redirect's target holds the package; other URLs of the chain are the
+    // server's choice, and their entries, holding none, are not this
+    // run's); then the files, which no entry holds any more.
     HANDLE search = nullptr;
     while (INTERNET_CACHE_ENTRY_INFOA* entry = ReadEntry(wininet, nullptr, &search)) {
       if (entry->lpszSourceUrlName && IsDownloadedFile(download, entry->lpszLocalFileName))
@@ -588,15 +583,11 @@ void RemoveDownloadLeftovers(PackageDownload* download) {
       FreeBuffer(entry);
     }
     if (search) wininet->FindCloseUrlCache(search);
-    // The chain's URLs are the server's choice: their entries go only
-    // when they hold a file of this download (the search found those
-    // already, unless it could not run).
-    for (int i = 0; i < download->chainLength; ++i) RemoveEntry(wininet, download, download->chain[i], true);
-    if (download->cacheFile[0]) DeleteFileA(download->cacheFile);
-    if (download->namedFile[0]) DeleteFileA(download->namedFile);
+    DeleteFileA(download->cacheFile);
+    DeleteFileA(download->namedFile);
   }
   Unpin(&pins);
-  if (wininet) RemoveEntry(wininet, download, download->url, false);
+  if (wininet) RemoveEntry(wininet, download->url);
 }
 
 void ReleasePackageDownload(PackageDownload* download) {
