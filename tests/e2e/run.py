@@ -483,10 +483,11 @@ PLANTED = [
 ]
 
 
-def planted_row(program, names, args, status):
+def planted_row(program, names, args, status, older):
     """Wine is told to prefer such copies (as Windows searches a program's
     folder first for a library that is not a known DLL): a plain program in
-    that folder loads one, the installer none (a copy leaves a marker)."""
+    that folder loads one, the installer none (a copy leaves a marker).
+    older: without the library-search functions of Windows 8 (the seam)."""
     folder, marker = WIN + "\\planted", H.wine.path(WIN + "\\planted.mark")
     shutil.rmtree(H.wine.path(folder), ignore_errors=True)
     os.makedirs(H.wine.path(folder))
@@ -494,7 +495,7 @@ def planted_row(program, names, args, status):
         shutil.copy(H.wine.path(WIN + "\\" + (name if name.endswith(".exe") else "cancel_hook.dll")),
                     H.wine.path(folder + "\\" + name))
     env = {"VEXO_E2E_PLANTED": WIN + "\\planted.mark", "WINEDLLOVERRIDES": "mscoree,mshtml=;%s=n,b" % ",".join(
-        n[:-4] for n in names)}
+        n[:-4] for n in names), "VEXO_MISSING_ENTRY": "SetDefaultDllDirectories,AddDllDirectory" if older else ""}
     H.wine.run(["wine", folder + "\\probe.exe", "load", names[0]], 30, env)
     check(os.path.exists(marker), "a plain program in the folder did not load the planted " + names[0])
     os.remove(marker)
@@ -533,8 +534,8 @@ def cases():
                                                   urls=(PACKAGE_URL,) + r[6], wall=r[5],
                                                   late_requests="302 " in r[0] and not r[4])) for r in NETWORK] +
             [("network: headers, then nothing; Cancel (/u)", cancel_in_stall)] +
-            [("planted libraries next to the %s build" % ("/u" if r[3] else "verify"), lambda r=r: planted_row(*r))
-             for r in PLANTED])
+            [("planted libraries next to the %s build%s" % ("/u" if r[3] else "verify", o and ", older search"),
+              lambda r=r, o=o: planted_row(*r, o)) for r in PLANTED for o in ("", 1)])
 
 
 def main():
