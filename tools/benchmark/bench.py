@@ -39,6 +39,7 @@ import socket
 import statistics
 import subprocess
 import sys
+import textwrap
 import threading
 import time
 
@@ -426,7 +427,7 @@ def chart(results, labels, names, path):
     except ImportError:
         print('no chart: python3-matplotlib is not installed')
         return
-    fig, axes = plt.subplots(1, len(labels), figsize=(4.2 * len(labels), 3.6))
+    fig, axes = plt.subplots(1, len(labels), figsize=(5 * len(labels), 3.8))
     for ax, label in zip(axes, labels):
         rows = [(n, [r.total for r in results[(n, label)]]) for n in names]
         rows.append(('trivial program', [r.total for r in results[('trivial program', None)]]))
@@ -436,7 +437,7 @@ def chart(results, labels, names, path):
         for x, (_, v) in enumerate(rows):
             ax.plot([x + 0.3] * len(v), v, 'k.', markersize=3, alpha=0.4)  # every run
         ax.set_xticks(range(len(rows)))
-        ax.set_xticklabels([n.replace(' ', '\n', 1) for n, _ in rows], fontsize=8)
+        ax.set_xticklabels([textwrap.fill(n, 11) for n, _ in rows], fontsize=8)
         ax.set_title('%s package' % label)
         ax.set_ylabel('seconds (median, min..max)')
     fig.tight_layout()
