@@ -481,7 +481,7 @@ def signed_row(package, program, status):
 # loads, next to it: program, the names, command line, exit code.
 PLANTED = [
     ("verify_signed", ["wintrust.dll", "crypt32.dll"], '/v "%s\\signed_a.exe"' % WIN, 0),
-    ("interactive", ["gdiplus.dll", "netapi32.dll", "urlmon.dll", "wininet.dll"], "", 7),
+    ("interactive", ["gdiplus.dll", "netapi32.dll", "urlmon.dll", "wininet.dll", "comctl32.dll"], "", 7),
 ]
 
 
