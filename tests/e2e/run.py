@@ -224,7 +224,7 @@ NETWORK = [
     # installer looks at the HTTP status itself.
     ("404 with an error page", {"package": "404"}, 2, SFAIL, False, 20, ()),
     ("body shorter than announced", {"package": "short_body", "size": 1 << 20}, 2, SFAIL, False, 20, ()),
-    # Wine's urlmon announces 2^31 - 1 for any length past it.
+    # Wine's urlmon reports 2^31 - 1 for any longer length; 5 GiB alike.
     ("3 GiB announced: refused as the data begins", {"package": "huge"}, 2, SFAIL, False, 10, ()),
     ("302 to another path", dict(EXIT7, package="redirect"), 7, SF, True, 20, (MOVED_URL,)),
     ("302 to itself", {"package": "redirect_self"}, 2, SFAIL, False, 15, ()),
