@@ -99,11 +99,17 @@ const VersionEntries* VersionFunctions() {
 }
 
 void RestrictLibrarySearch() {
-  typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD flags);
   HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-  auto restrict = kernel32 ? FindEntryPoint<SetDefaultDllDirectoriesFn>(kernel32, "SetDefaultDllDirectories")
-                           : nullptr;
-  if (restrict) restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  auto restrict = FindEntryPoint<decltype(&SetDefaultDllDirectories)>(kernel32, "SetDefaultDllDirectories");
+  if (restrict) {
+    restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return;
+  }
+  // Older systems (XP SP1 and later) can at least take the current folder
+  // out of the search; the program's folder stays first in it for every
+  // load by bare name, the system libraries' loads of their own included.
+  auto clearDirectory = FindEntryPoint<decltype(&SetDllDirectoryA)>(kernel32, "SetDllDirectoryA");
+  if (clearDirectory) clearDirectory("");
 }
 
 void ReleasePlatformLibraries() {

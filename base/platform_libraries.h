@@ -69,7 +69,9 @@ const GdiPlusEntries* GdiPlus();
 
 // Keeps later loads of the process (ours and the platform's own) out of
 // the program's folder where the system offers that (Windows 8, or Vista
-// and 7 with update KB2533623); elsewhere the loads above go by full path.
+// and 7 with update KB2533623); elsewhere it takes the current folder out
+// of the search, and the loads above go by the side-by-side store or by
+// full path (see base/system_library.cpp).
 void RestrictLibrarySearch();
 
 // Frees every library loaded above except GDI+. The driver calls it on

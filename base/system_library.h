@@ -5,11 +5,12 @@
 #include "base/platform.h"
 
 // Loads a library of the operating system (a bare file name such as
-// "wintrust.dll") from the system directory only. The installer usually
-// runs from a downloads folder, where anyone can leave a DLL of the same
-// name, so the default search order, which starts with the program's own
-// folder, is never used. Returns null when the library cannot be loaded;
-// the caller frees a loaded library with FreeLibrary.
+// "wintrust.dll") from the side-by-side store where the activation context
+// redirects its name, else from the system directory only. The installer
+// usually runs from a downloads folder, where anyone can leave a DLL of the
+// same name, so the default search order, which starts with the program's
+// own folder, is never used. Returns null when the library cannot be
+// loaded; the caller frees a loaded library with FreeLibrary.
 HMODULE LoadSystemLibrary(const char* name);
 
 // The entry point `name` of a loaded library as a typed function pointer,

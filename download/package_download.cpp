@@ -49,6 +49,10 @@ constexpr DWORD kEntryInfoBytes = 4096;         // first size of a cache entry's
 constexpr DWORD kMaxEntryInfoBytes = 65536;     // cache entries larger than this are not looked at
 constexpr UINT kRelayProgress = WM_APP + 1;     // to the installer's thread: a data notification
 constexpr UINT kRelayAbort = WM_APP + 2;        // to the download thread: abort the binding
+// Packages of 2^31 - 1 bytes and more are refused: the progress bar's
+// range is an int, and urlmon's progress values do not carry such lengths
+// (Wine reports 2^31 - 1 for any longer one).
+constexpr ULONG kTooLargeBytes = 0x7FFFFFFF;
 const char kRelayClass[] = "VexoDownloadRelay";
 
 enum StopReason : LONG {
@@ -57,6 +61,7 @@ enum StopReason : LONG {
   kStalled,
   kTooManyRedirects,
   kServerError,
+  kTooLarge,
 };
 
 // A data notification on its way to the installer's thread; it lives in
@@ -339,6 +344,8 @@ HRESULT OutcomeOf(PackageDownload* download) {
       return HRESULT_FROM_WIN32(ERROR_HTTP_REDIRECT_FAILED);
     case kServerError:
       return INET_E_DOWNLOAD_FAILURE;
+    case kTooLarge:
+      return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
   }
   if (FAILED(download->result)) return download->result;
   if (!IsWholePackage(download)) return INET_E_DOWNLOAD_FAILURE;
@@ -468,10 +475,11 @@ HRESULT STDMETHODCALLTYPE DownloadWatch::OnProgress(ULONG progress, ULONG progre
       download->dataEnded = true;
       break;
   }
-  if (IsStopping(download)) return E_ABORT;
-
   const bool data = statusCode == BINDSTATUS_BEGINDOWNLOADDATA || statusCode == BINDSTATUS_DOWNLOADINGDATA ||
                     statusCode == BINDSTATUS_ENDDOWNLOADDATA;
+  if (data && (progressMax >= kTooLargeBytes || progress >= kTooLargeBytes)) AskToStop(download, kTooLarge);
+  if (IsStopping(download)) return E_ABORT;
+
   HWND watchWindow = ReadSlot(download->watchWindow);
   if (data && watchWindow) {
     ProgressNote note = {progress, progressMax, statusCode};

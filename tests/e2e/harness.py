@@ -149,9 +149,10 @@ class Server:
     Package server: the package (padded with zero bytes to size); throttle:
     64 KB every 50 ms; stall_accept: reads the request, never answers;
     stall_after_headers: headers with the length, then nothing; short_body:
-    half the announced length, then closes; login: a page with status 200;
-    empty: status 200, no body; redirect: 302 to MOVED, which serves;
-    redirect_self: 302 to itself; redirect_loop: 302 A to B to A.
+    half the announced length, then closes; huge: announces 3 GiB, sends the
+    package, then nothing; login: a page with status 200; empty: status 200,
+    no body; redirect: 302 to MOVED, which serves; redirect_self: 302 to
+    itself; redirect_loop: 302 A to B to A.
     Statistics server: ok ("finished" answered after hold seconds), stall."""
     MOVED = PACKAGE_DIR + "/moved/vexo_303.exe"
 
@@ -193,7 +194,7 @@ class Server:
             return req.head(302, 0, [("Location", "http://127.0.0.1:%d%s" % (self.port, target))])
         body = open(self.package, "rb").read()
         body += b"\0" * (self.size - len(body))
-        req.head(200, len(body), [("Content-Type", "application/octet-stream")])
+        req.head(200, 3 << 30 if mode == "huge" else len(body), [("Content-Type", "application/octet-stream")])
         if mode == "stall_after_headers":
             return release.wait(120)
         end = len(body) // 2 if mode == "short_body" else len(body)
@@ -202,6 +203,8 @@ class Server:
             req.wfile.write(body[i:min(i + step, end)])
             req.wfile.flush()
             time.sleep(0.05 if mode == "throttle" else 0)
+        if mode == "huge":
+            release.wait(120)
 
 
 # ---------------------------------------------------------------- Wine and X

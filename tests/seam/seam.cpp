@@ -37,17 +37,19 @@ void RemoveModule(HMODULE module) {
     if (InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&slot), nullptr, module) == module) return;
 }
 
-char g_missing[512];  // VEXO_MISSING_DLL, lower-cased
+char g_missing[512];         // VEXO_MISSING_DLL, lower-cased
+char g_missingEntries[512];  // VEXO_MISSING_ENTRY, lower-cased
 DWORD g_failAllocation;
 
-bool IsMissing(const char* path) {
-  if (!path || !g_missing[0]) return false;
+// Whether the list names the file of path (or the entry point).
+bool IsMissing(const char* path, const char* list = g_missing) {
+  if (!path || !list[0]) return false;
   const char* name = path;
   for (const char* p = path; *p; ++p)
     if (*p == '\\' || *p == '/') name = p + 1;
   char lower[MAX_PATH] = {};
   for (int i = 0; name[i] && i < MAX_PATH - 1; ++i) lower[i] = static_cast<char>(tolower(name[i]));
-  for (const char* entry = g_missing; *entry;) {
+  for (const char* entry = list; *entry;) {
     const char* end = strchr(entry, ',');
     size_t length = end ? static_cast<size_t>(end - entry) : strlen(entry);
     if (length == strlen(lower) && strncmp(entry, lower, length) == 0) return true;
@@ -270,6 +272,10 @@ void* Replacement(const char* name, void* real) {
 }
 
 FARPROC WINAPI HookGetProcAddress(HMODULE module, LPCSTR name) {
+  if (!IS_INTRESOURCE(name) && IsMissing(name, g_missingEntries)) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
   FARPROC real = RealGetProcAddress(module, name);
   if (!real || IS_INTRESOURCE(name)) return real;
   void* replacement = Replacement(name, reinterpret_cast<void*>(real));
@@ -320,7 +326,10 @@ void SeamInstall() {
   if (GetEnvironmentVariableA("VEXO_FAIL_ALLOC", text, sizeof text) - 1 < sizeof text - 1)
     g_failAllocation = strtoul(text, nullptr, 0);
   if (GetEnvironmentVariableA("VEXO_MISSING_DLL", g_missing, sizeof g_missing) >= sizeof g_missing) g_missing[0] = 0;
+  if (GetEnvironmentVariableA("VEXO_MISSING_ENTRY", g_missingEntries, sizeof g_missingEntries) >= sizeof g_missingEntries)
+    g_missingEntries[0] = 0;
   for (char* p = g_missing; *p; ++p) *p = static_cast<char>(tolower(*p));
+  for (char* p = g_missingEntries; *p; ++p) *p = static_cast<char>(tolower(*p));
   if (GetEnvironmentVariableA("VEXO_FAIL", text, sizeof text) - 1 < sizeof text - 1) {
     for (char* entry = strtok(text, ";"); entry; entry = strtok(nullptr, ";")) ParseFailure(entry);
   }

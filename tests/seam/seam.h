@@ -10,6 +10,8 @@
 //                                imported functions and those looked up at
 //                                run time alike. Several entries: ';'.
 //   VEXO_MISSING_DLL=a.dll,b.dll libraries that cannot be loaded (error 126)
+//   VEXO_MISSING_ENTRY=A,B       entry points the program's lookups do not
+//                                find (error 127), as on older Windows
 //   VEXO_SEAM_REPORT=path        written at the end of the run: what is still
 //                                outstanding, one "name=value" per line
 //

@@ -5,7 +5,8 @@
 
 Builds, in this run, the silent installer ("/s"), the interactive one ("/u"),
 a bare downloader (bare_download.c: URLDownloadToCacheFileA, the package
-started as "<file>" /norestart /S and waited for, DeleteUrlCacheEntryA), a
+started as "<file>" /norestart /S and waited for, DeleteUrlCacheEntryA),
+which also runs as the reference that sends the installer's two pings, a
 trivial program (trivial.c, returns 0), the trivial program with the
 installer's imports and manifest, with and without the window's libraries
 (imports.c), and steps.c, which makes the installer's calls one by one and
@@ -22,7 +23,8 @@ only), in an order that rotates from round to round. Each run is timed from
 the start of `wine` to its end; the servers note when each request arrives
 and when the client, having read the whole package, closes the connection.
 Printed (and written to build/bench/results.md): medians with min and max,
-the ratios silent installer / bare downloader and interactive / silent,
+the ratios silent installer / bare downloader with the pings (the one to
+keep at or below 1.00), silent / bare downloader and interactive / silent,
 the time from start to the first package request against the trivial
 program's whole run, the phases of each run and steps.c's times. Absolute
 times are noisy on a shared machine; the ratios of programs measured side
@@ -37,6 +39,7 @@ import socket
 import statistics
 import subprocess
 import sys
+import textwrap
 import threading
 import time
 
@@ -49,7 +52,10 @@ SIZES = (('1 MB', 1 << 20), ('64 MB', 64 << 20))
 WIN_DIR = 'C:\\bench'
 RUN_TIMEOUT = 180
 INSTALLER_LIBS = ['-lgdiplus', '-lcomctl32', '-lshell32', '-lole32', '-lurlmon', '-lwininet', '-lnetapi32']
-COLOURS = {'silent installer': '#3b4fd8', 'bare downloader': '#888888',
+# The installer's query up to the machine identifier, which the reference
+# probes itself; the operating system's name as the installer gives Wine's.
+PING_QUERY = "/?method='fetchlet'&platform=pc&os=Win7&macid="
+COLOURS = {'silent installer': '#3b4fd8', 'bare downloader': '#888888', 'bare downloader with pings': '#555555',
            'interactive installer': '#c2185b', 'trivial program': '#cccccc'}
 STEPS_FILE = WIN_DIR + '\\steps.txt'
 
@@ -375,7 +381,7 @@ def report(results, labels, names, machine, rounds):
 
     lines += ['', 'Ratios of the medians (and of the runs of the same round: median, min..max)', '',
               '| ratio | ' + ' | '.join(labels) + ' |', '| --- |' + ' --- |' * len(labels)]
-    pairs = [('silent installer', 'bare downloader')]
+    pairs = [('silent installer', 'bare downloader with pings'), ('silent installer', 'bare downloader')]
     if 'interactive installer' in names:
         pairs.append(('interactive installer', 'silent installer'))
     for a, b in pairs:
@@ -421,7 +427,7 @@ def chart(results, labels, names, path):
     except ImportError:
         print('no chart: python3-matplotlib is not installed')
         return
-    fig, axes = plt.subplots(1, len(labels), figsize=(4.2 * len(labels), 3.6))
+    fig, axes = plt.subplots(1, len(labels), figsize=(5 * len(labels), 3.8))
     for ax, label in zip(axes, labels):
         rows = [(n, [r.total for r in results[(n, label)]]) for n in names]
         rows.append(('trivial program', [r.total for r in results[('trivial program', None)]]))
@@ -431,7 +437,7 @@ def chart(results, labels, names, path):
         for x, (_, v) in enumerate(rows):
             ax.plot([x + 0.3] * len(v), v, 'k.', markersize=3, alpha=0.4)  # every run
         ax.set_xticks(range(len(rows)))
-        ax.set_xticklabels([n.replace(' ', '\n', 1) for n, _ in rows], fontsize=8)
+        ax.set_xticklabels([textwrap.fill(n, 11) for n, _ in rows], fontsize=8)
         ax.set_title('%s package' % label)
         ax.set_ylabel('seconds (median, min..max)')
     fig.tight_layout()
@@ -474,7 +480,7 @@ def main(argv):
             builds['interactive.exe'] = build_installer('interactive', '/u', servers)
         elif not args.no_interactive:
             print('note: Xvfb is not installed, the interactive build is left out')
-        builds['bare_download.exe'] = build_helper('bare_download', ['-lurlmon', '-lwininet'])
+        builds['bare_download.exe'] = build_helper('bare_download', ['-lurlmon', '-lwininet', '-lnetapi32'])
         builds['trivial.exe'] = build_helper('trivial')
         builds['steps.exe'] = build_helper('steps')
         builds['imports.exe'] = build_helper('imports', INSTALLER_LIBS, manifest=True)
@@ -486,8 +492,10 @@ def main(argv):
         wine = Wine(display)
         placed = wine.prepare(builds)
         url = 'http://127.0.0.1:%d%s' % (servers.port(servers.package), PACKAGE_PATH)
+        ping = 'http://127.0.0.1:%d%s' % (servers.port(servers.stats), PING_QUERY)
         programs = [('silent installer', [placed['silent.exe']]),
-                    ('bare downloader', [placed['bare_download.exe'], url])]
+                    ('bare downloader', [placed['bare_download.exe'], url]),
+                    ('bare downloader with pings', [placed['bare_download.exe'], url, ping])]
         if display:
             programs.append(('interactive installer', [placed['interactive.exe']]))
         print('measuring ...', flush=True)
