@@ -10,6 +10,8 @@
 //                                imported functions and those looked up at
 //                                run time alike. Several entries: ';'.
 //   VEXO_MISSING_DLL=a.dll,b.dll libraries that cannot be loaded (error 126)
+//   VEXO_HEAP_LIMIT=bytes        the program's blocks come from a full heap
+//                                of their own with only this much room
 //   VEXO_SEAM_REPORT=path        written at the end of the run: what is still
 //                                outstanding, one "name=value" per line
 //
@@ -20,7 +22,9 @@
 // initialisations, and the system's own process handle and GDI object
 // counts for comparison. Counts move atomically: the download has a
 // thread of its own. Also the texts drawn with DrawTextA (the status
-// line), in order, " | " between them.
+// line), in order, " | " between them. And the trust interface the last
+// verification asked WinVerifyTrust for (calls that only close one aside):
+// 2 (none) also when no window may own it, 0 with no verification.
 #ifndef VEXO_TESTS_SEAM_SEAM_H
 #define VEXO_TESTS_SEAM_SEAM_H
 
@@ -36,6 +40,7 @@ void SeamReport(DWORD runStatus);
 // count of blocks handed out and given back.
 bool SeamFailAllocation();
 void SeamCountBlock(int delta);
+HANDLE SeamHeap();
 
 #endif
 #endif
