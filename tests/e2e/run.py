@@ -338,7 +338,8 @@ def window_case(variant, product, cancel):
     for screen in screens:
         slides = [difference(screen, (cx, cy, 392, 209), os.path.join(harness.REPO, "resources", "slides",
                                                                       "slide%d.jpg" % n), "MAE") for n in (1, 2, 3, 4)]
-        check(slides[0] < 0.04 and min(slides[1:]) > 3 * slides[0], "banner against slides 1-4: %r" % slides)
+        check(slides[0] < 0.04 and min(slides[1:]) > 3 * slides[0], "banner of %s against slides 1-4: %r" % (
+            os.path.basename(screen), slides))
     expect(run, 1602, ["start"], [CANCELLED]) if cancel else expect(run, 7, SF, ran=True, package_silent=False)
 
 
