@@ -67,7 +67,7 @@ def build_tree(seams, names, out):
     changed since it was built is kept."""
     tree = os.path.join(BUILD, "tree_seam" if seams else "tree_plain")
     newest = max(os.path.getmtime(p) for p in [os.path.join(REPO, "CMakeLists.txt")] + [
-        p for d in ("base", "driver", "download", "stats", "ui", "trust", "resources", "cmake")
+        p for d in ("base", "driver", "download", "stats", "ui", "trust", "resources", "cmake", "tests/seam")
         for p in glob.glob(os.path.join(REPO, d, "**"), recursive=True)])
     for name in names:
         config = {"VEXO_MODE": "/s", "VEXO_OPTION": "none", "VEXO_PRODUCT_NAME": "", "VEXO_OPERATION": "",
@@ -151,8 +151,9 @@ class Server:
     stall_after_headers: headers with the length, then nothing; short_body:
     half the announced length, then closes; huge: announces 3 GiB, sends the
     package, then nothing; login: a page with status 200; empty: status 200,
-    no body; redirect: 302 to MOVED, which serves; redirect_self: 302 to
-    itself; redirect_loop: 302 A to B to A.
+    no body; redirect: 302 along hops distinct paths (MOVED, MOVED's folder
+    again...), the last serves; redirect_self: 302 to itself; redirect_loop:
+    302 A to B to A.
     Statistics server: ok ("finished" answered after hold seconds), stall."""
     MOVED = PACKAGE_DIR + "/moved/vexo_303.exe"
 
@@ -164,7 +165,7 @@ class Server:
     def reset(self):
         self.release.set()   # ends every stalled answer
         self.release = threading.Event()
-        self.mode, self.size, self.hold = self.default, 0, 0
+        self.mode, self.size, self.hold, self.hops = self.default, 0, 0, 1
         if not self.httpd:
             self.httpd = TCPServer(("127.0.0.1", self.port), Handler)
             self.httpd.owner = self
@@ -189,8 +190,10 @@ class Server:
         if mode in ("login", "empty"):
             page = b"<html><body>Sign in to use this network</body></html>\n" if mode == "login" else b""
             return req.head(200, len(page), [("Content-Type", "text/html")]) or req.wfile.write(page)
-        if mode.startswith("redirect") and not (mode == "redirect" and path == self.MOVED):
-            target = path if mode == "redirect_self" else PACKAGE_PATH if path == self.MOVED else self.MOVED
+        hops = path.count("/moved")
+        if mode.startswith("redirect") and not (mode == "redirect" and hops >= self.hops):
+            target = path if mode == "redirect_self" else PACKAGE_PATH if mode == "redirect_loop" and hops else \
+                PACKAGE_DIR + "/moved" * (hops + 1) + "/vexo_303.exe"
             return req.head(302, 0, [("Location", "http://127.0.0.1:%d%s" % (self.port, target))])
         body = open(self.package, "rb").read()
         body += b"\0" * (self.size - len(body))

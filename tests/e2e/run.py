@@ -36,7 +36,8 @@ TEXT = {
     125: "下载完成。",
 }
 SF, SFAIL, EXIT7 = ["start", "finished"], ["start", "failed"], {"VEXO_E2E_EXIT": "7"}
-MOVED_URL = "http://127.0.0.1:%d%s" % (PORT, harness.Server.MOVED)
+HOPS = ["http://127.0.0.1:%d%s/vexo_303.exe" % (PORT, harness.PACKAGE_DIR + "/moved" * n) for n in range(1, 12)]
+MOVED_URL = HOPS[0]
 SPACED = "http://127.0.0.1:%d%s dir/vexo_303.exe" % (PORT, harness.PACKAGE_DIR)   # as composed
 SPACED_CANONICAL = SPACED.replace(" ", "%20")
 HOST_MACS = {open(p).read().strip().replace(":", "").upper() for p in glob.glob("/sys/class/net/*/address")}
@@ -137,7 +138,7 @@ def row(variant, setup, status, pings=(), boxes=(), ran=False, **more):
     for server in (H.package_server, H.stats_server):
         mode = env.pop(server.name, server.mode)
         server.stop() if mode == "down" else setattr(server, "mode", mode)
-    H.package_server.size, at_prompt = env.pop("size", 0), []
+    H.package_server.size, H.package_server.hops, at_prompt = env.pop("size", 0), env.pop("hops", 1), []
 
     def on_box(b):
         shot("box")
@@ -147,6 +148,7 @@ def row(variant, setup, status, pings=(), boxes=(), ran=False, **more):
                 flags=env.pop("flags", "") + "h", env=env, on_box=on_box)
     expect(run, status, pings, boxes, ran, **more)
     eq(at_prompt, ["absent"] * len(at_prompt), "the package's cache entry at the restart prompt")
+    return run
 
 
 # ---------------------------------------------------------------- the failure table
@@ -185,6 +187,7 @@ FAILURES = [
     ("GDI+ unavailable", dict(EXIT7, VEXO_MISSING_DLL="gdiplus.dll"), 7, SF, None, True),   # loaded at run time
     ("package asks for a restart: prompt answered No", {"VEXO_E2E_EXIT": "3010"}, 3010, SF,
      box(TEXT[106], "question", "none", (6, 7)), True),   # the one box also shown by /s
+    ("a full heap: the download's record does not fit", {"VEXO_HEAP_LIMIT": "8192"}, 14, [], OOM, False),
 ]
 
 
@@ -230,7 +233,9 @@ NETWORK = [
     ("body shorter than announced", {"package": "short_body", "size": 1 << 20}, 2, SFAIL, False, 20, ()),
     # Wine's urlmon reports 2^31 - 1 for any longer length; 5 GiB alike.
     ("3 GiB announced: refused as the data begins", {"package": "huge"}, 2, SFAIL, False, 10, ()),
-    ("302 to another path", dict(EXIT7, package="redirect"), 7, SF, True, 20, (MOVED_URL,)),
+    ("302 ten times, to distinct paths: the most followed", dict(EXIT7, package="redirect", hops=10), 7, SF, True, 20,
+     tuple(HOPS[:10])),
+    ("302 eleven times, to distinct paths", {"package": "redirect", "hops": 11}, 2, SFAIL, False, 15, tuple(HOPS)),
     ("302 to itself", {"package": "redirect_self"}, 2, SFAIL, False, 15, ()),
     ("302 loop A-B-A", {"package": "redirect_loop"}, 2, SFAIL, False, 15, (MOVED_URL,)),
     ("accepts, never answers", {"package": "stall_accept"}, 2, SFAIL, False, 38, ()),
@@ -239,12 +244,14 @@ NETWORK = [
 ]
 
 
-def cancel_in_stall():
-    """Cancel pressed while no byte arrives ends the run within 2 s."""
-    H.package_server.mode = "stall_after_headers"
-    proc = H.start("interactive", timeout=40, flags="h")
+def cancel_during(mode, env):
+    """Cancel pressed mid-download ends the run within 2 s: while no byte
+    arrives (the binding is aborted), or, with no relay windows (nothing can
+    abort the binding), while data arrives (the next notification's answer)."""
+    H.package_server.mode, H.package_server.size = mode, 32 << 20
+    proc = H.start("interactive", env=env, timeout=40, flags="h")
     try:
-        w = wait_for(lambda: H.events("package") and window(), 20, "the window during the stalled download")
+        w = wait_for(lambda: H.events("package") and window(), 20, "the window during the download")
         time.sleep(1)
         click(w["button"]["rect"])
         clicked = time.monotonic()
@@ -259,10 +266,11 @@ def cancel_in_stall():
 
 # ---------------------------------------------------------------- the window
 
-def click(rect):
+def click(rect, *keys):
+    """A click in the middle of the rectangle, then the keys pressed."""
     x, y = (rect[0] + rect[2]) // 2, (rect[1] + rect[3]) // 2
-    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], env=dict(os.environ, DISPLAY=H.display.name),
-                   capture_output=True, timeout=15, check=True)
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"] + ["key", *keys] * bool(keys),
+                   env=dict(os.environ, DISPLAY=H.display.name), capture_output=True, timeout=15, check=True)
 
 
 def difference(screenshot, part, reference, metric):
@@ -293,18 +301,28 @@ def status_line_shows(screenshot, w, text, other):
 
 def window_case(variant, product, cancel):
     """The window mid-download: size, centred in the work area, banner,
-    bar, button, status line; then Cancel by pointer, or the end."""
+    bar, button, status line; then the close box, Alt+F4 and Esc, which
+    stop only the slide rotation (slide 1 stays past its time, the download
+    goes on), and Cancel by pointer; or the end."""
+    size = (16 if cancel else 8) << 20   # 13 s, 6.5 s: time to press them
     hold = H.wine.start(["wine", WIN + "\\probe.exe", "hold", "60000", WIN + "\\release"], 70)
     try:
         wait_for(lambda: "taskbar" in harness.output(hold), 20, "the taskbar with an icon in the notification area")
-        H.package_server.mode, H.package_server.size = "throttle", 8 << 20   # 6.5 s: time to press Cancel
+        H.package_server.mode, H.package_server.size = "throttle", size
         proc = H.start(variant, env=EXIT7, flags="h")
         w = wait_for(window, 20, "the window")
-        screen = shot("window")
+        screens, shown = [shot("window")], time.monotonic()
+        if cancel:   # the close box: the caption's last square, inside the frame
+            (left, top, right, _), (cx, cy) = w["rect"], w["client"][:2]
+            click([right - cy + top, top + cx - left, right - cx + left, cy], "alt+F4", "Escape")
         moving = wait_for(lambda: window(0), 10, "the bar moving")
         later = wait_for(lambda: window(moving["bar"]["pos"]), 10, "the bar moving on")
         shot("mid-download")
         if cancel:
+            time.sleep(max(0, shown + 6 - time.monotonic()))   # past the slides' first turn
+            screens.append(shot("closed"))
+            eq(H.boxes(proc), [], "boxes after the close box, Alt+F4 and Esc")
+            check(window(later["bar"]["pos"]), "the window gone or the download stopped by the close box, Alt+F4, Esc")
             click(w["button"]["rect"])
         run = H.finish(proc, on_box=lambda b: shot("box"))
     finally:
@@ -315,7 +333,7 @@ def window_case(variant, product, cancel):
     eq((left, top), (work[0] + (work[2] - work[0] - 396) // 2, work[1] + (work[3] - work[1] - 297) // 2),
        "window place (centred in the work area %r)" % work)
     eq(w["bar"]["rect"], [cx, cy + 210, cx + cw, cy + 233], "bar rectangle")
-    check(moving["bar"]["high"] == 8 << 20 and 0 < moving["bar"]["pos"] < later["bar"]["pos"], "bar %r, then %r" % (
+    check(moving["bar"]["high"] == size and 0 < moving["bar"]["pos"] < later["bar"]["pos"], "bar %r, then %r" % (
         moving["bar"], later["bar"]))
     top = cy + 233 + (ch - 257) // 2
     eq(w["button"], {"text": "取消", "rect": [cx + cw - 95, top, cx + cw - 5, top + 24]}, "Cancel button")
@@ -323,9 +341,11 @@ def window_case(variant, product, cancel):
     # come before any picture can be taken: what was drawn is the seam's
     # record (the picture of the line is the end-of-download case's).
     eq(run.report["drawn"].split(" | ")[0], TEXT[111] % (product or TEXT[110]), "first status line drawn", run)
-    slides = [difference(screen, (cx, cy, 392, 209), os.path.join(harness.REPO, "resources", "slides",
-                                                                  "slide%d.jpg" % n), "MAE") for n in (1, 2, 3, 4)]
-    check(slides[0] < 0.04 and min(slides[1:]) > 3 * slides[0], "banner against slides 1-4: %r" % slides)
+    for screen in screens:
+        slides = [difference(screen, (cx, cy, 392, 209), os.path.join(harness.REPO, "resources", "slides",
+                                                                      "slide%d.jpg" % n), "MAE") for n in (1, 2, 3, 4)]
+        check(slides[0] < 0.04 and min(slides[1:]) > 3 * slides[0], "banner of %s against slides 1-4: %r" % (
+            os.path.basename(screen), slides))
     expect(run, 1602, ["start"], [CANCELLED]) if cancel else expect(run, 7, SF, ran=True, package_silent=False)
 
 
@@ -436,25 +456,29 @@ OPTIONS = [
     ("admin option: a second token", "admin", {"args": "/a extra"}, 160, [], [dict(USAGE, owner="progress")], False),
 ]
 FOLDER = WIN + "\\目标 文件"   # a blank and double-byte characters
-# The verify build (/s, signed): name, what follows "/v", seam, exit code
+# The verify build (/s, signed): name, what follows "/v", seam, exit code,
+# the trust interface the last verification asked for (Windows shows it,
+# Wine never does): 1 all, 4 only on failure, 0 no verification
 VERIFY = [
-    ("same signer", '"%s\\signed_a.exe"' % WIN, {}, 0),
-    ("the program itself", '"%s\\verify_signed.exe"' % WIN, {}, 0),
-    ("quoted path with a blank and double-byte characters", '"%s\\signed_a.exe"' % FOLDER, {}, 0),
-    ("unsigned target", '"%s\\unsigned.exe"' % WIN, {}, 0x800B0004),
-    ("altered target", '"%s\\altered.exe"' % WIN, {}, 0x800B0004),
-    ("missing target", '"%s\\missing.exe"' % WIN, {}, 0x800B0004),
-    ("wintrust.dll missing", '"%s\\signed_a.exe"' % WIN, {"VEXO_MISSING_DLL": "wintrust.dll"}, 0x800B0001),
-    ("no path", "", {}, 160),
-    ("unquoted path with a blank", "%s\\signed_a.exe" % FOLDER, {}, 160),
+    ("same signer", '"%s\\signed_a.exe"' % WIN, {}, 0, 4),
+    ("the program itself", '"%s\\verify_signed.exe"' % WIN, {}, 0, 4),
+    ("quoted path with a blank and double-byte characters", '"%s\\signed_a.exe"' % FOLDER, {}, 0, 4),
+    ("another signer", '"%s\\signed_b.exe"' % WIN, {}, 0, 1),   # Wine trusts self-signed roots
+    ("unsigned target", '"%s\\unsigned.exe"' % WIN, {}, 0x800B0004, 1),
+    ("altered target", '"%s\\altered.exe"' % WIN, {}, 0x800B0004, 1),   # Wine names no signer of it
+    ("missing target", '"%s\\missing.exe"' % WIN, {}, 0x800B0004, 1),
+    ("wintrust.dll missing", '"%s\\signed_a.exe"' % WIN, {"VEXO_MISSING_DLL": "wintrust.dll"}, 0x800B0001, 0),
+    ("no path", "", {}, 160, 0),
+    ("unquoted path with a blank", "%s\\signed_a.exe" % FOLDER, {}, 160, 0),
 ]
 
 
-def verify_row(target, env, status):
+def verify_row(target, env, status, trust_ui):
     os.makedirs(H.wine.path(FOLDER), exist_ok=True)
     shutil.copy(H.wine.path(WIN + "\\signed_a.exe"), H.wine.path(FOLDER + "\\signed_a.exe"))
-    row("verify", dict(env, exe=WIN + "\\verify_signed.exe", args=("/v " + target).strip()), status,
-        boxes=[USAGE] if status == 160 else [], urls=())
+    run = row("verify", dict(env, exe=WIN + "\\verify_signed.exe", args=("/v " + target).strip()), status,
+              boxes=[USAGE] if status == 160 else [], urls=())
+    eq(run.report["trust_ui"], str(trust_ui), "trust interface asked for", run)
 
 
 # The package as served, against the build that requires its installer's
@@ -495,8 +519,9 @@ def signed_row(package, program, status):
     served = H.package_server.package
     H.package_server.package = os.path.join(os.path.dirname(served), package)
     try:
-        row("same", dict(EXIT7, exe="%s\\%s.exe" % (WIN, program)), status, SF if status == 7 else SFAIL,
-            ran=status == 7)
+        run = row("same", dict(EXIT7, exe="%s\\%s.exe" % (WIN, program)), status, SF if status == 7 else SFAIL,
+                  ran=status == 7)
+        eq(run.report["trust_ui"], "0" if program == "silent" else "2", "trust interface asked for", run)   # never one
     finally:
         H.package_server.package = served
 
@@ -545,7 +570,8 @@ def cases():
             [("every allocation fails in turn (%s)" % m, lambda i=i: every_allocation(
                 "interactive" if i else "silent")) for m, i in both] +
             [("second copy: 1618 before any property or ping", second_copy),
-             ("window during the download; Cancel by pointer (/u)", lambda: window_case("interactive", None, True)),
+             ("window during the download; close box, Alt+F4, Esc; Cancel by pointer (/u)",
+              lambda: window_case("interactive", None, True)),
              ('PRODUCTNAME in the first status line (mode "/S")',
               lambda: window_case("upper_s_product", "Vexo 播放器", False)),
              ("end of the download: balloon, status line, a late Cancel (/u)", end_of_download)] +
@@ -560,7 +586,9 @@ def cases():
             [("network: " + r[0], lambda r=r: row("silent", dict(r[1], timeout=r[5] + 3), r[2], r[3], ran=r[4],
                                                   urls=(PACKAGE_URL,) + r[6], wall=r[5],
                                                   late_requests="302 " in r[0] and not r[4])) for r in NETWORK] +
-            [("network: headers, then nothing; Cancel (/u)", cancel_in_stall)] +
+            [("network: %s; Cancel (/u)" % n, lambda r=r: cancel_during(*r)) for n, r in (
+                ("headers, then nothing", ("stall_after_headers", {})),
+                ("data flowing, no relay windows", ("throttle", {"VEXO_FAIL": "CreateWindowExA@48:8"})))] +
             [("planted libraries next to the %s build%s" % ("/u" if r[3] else "verify", o and ", older search"),
               lambda r=r, o=o: planted_row(*r, o)) for r in PLANTED for o in ("", 1)] +
             [("held package: another program cannot change it (%s)" % n, lambda a=a: tamper(*a)) for n, a in (
@@ -585,7 +613,7 @@ def main():
         for CASE, fn in selected:
             t, error = time.monotonic(), None
             try:
-                H.reset(MOVED_URL, SPACED, SPACED_CANONICAL)
+                H.reset(*HOPS, SPACED, SPACED_CANONICAL)
                 fn()
             except Fail as e:
                 error = str(e)

@@ -40,6 +40,7 @@ void RemoveModule(HMODULE module) {
 char g_missing[512];         // VEXO_MISSING_DLL, lower-cased
 char g_missingEntries[512];  // VEXO_MISSING_ENTRY, lower-cased
 DWORD g_failAllocation;
+HANDLE g_heap;  // VEXO_HEAP_LIMIT's
 
 // Whether the list names the file of path (or the entry point).
 bool IsMissing(const char* path, const char* list = g_missing) {
@@ -133,6 +134,16 @@ int WINAPI HookDrawTextA(HDC dc, LPCSTR text, int length, LPRECT rect, UINT form
 }
 
 
+// What a dialog of the last verification could show.
+DWORD g_trustUi;
+REAL(WinVerifyTrust);
+LONG WINAPI HookWinVerifyTrust(HWND window, GUID* action, LPVOID data) {
+  const WINTRUST_DATA* request = static_cast<WINTRUST_DATA*>(data);
+  if (request->dwStateAction != WTD_STATEACTION_CLOSE)
+    g_trustUi = window == INVALID_HANDLE_VALUE ? WTD_UI_NONE : request->dwUIChoice;
+  return RealWinVerifyTrust(window, action, data);
+}
+
 REAL(FreeSid);
 PVOID WINAPI HookFreeSid(PSID sid) {
   Count(g_counts.sids, -1);
@@ -171,6 +182,7 @@ struct Hook {
 const Hook kHooks[] = {
     HOOK(LoadLibraryA), HOOK(LoadLibraryExA), HOOK(CreateFileA), HOOK(FreeLibrary), HOOK(DrawTextA), HOOK(FreeSid),
     HOOK(CertFreeCertificateContext), HOOK(CoInitializeEx), HOOK(CoUninitialize), HOOK(GetProcAddress),
+    HOOK(WinVerifyTrust),
     COUNTED(CreateMutexA, handles, 1),
     COUNTED(CreateEventA, handles, 1),
     COUNTED(CreateThread, handles, 1),
@@ -317,6 +329,21 @@ DWORD ProcessHandleCount() {
 
 DWORD g_processHandlesAtStart;
 
+// A heap of 64 KB at most (Wine gives no smaller one), filled with blocks
+// of 1 KB, then as many given back as make room for bytes.
+HANDLE LimitedHeap(DWORD bytes) {
+  HANDLE heap = HeapCreate(0, 0, 0x10000);
+  void* last = nullptr;
+  for (void* block; heap && (block = HeapAlloc(heap, 0, 1024)) != nullptr; last = block)
+    *static_cast<void**>(block) = last;
+  for (DWORD freed = 0; last && freed < bytes; freed += 1024) {
+    void* next = *static_cast<void**>(last);
+    HeapFree(heap, 0, last);
+    last = next;
+  }
+  return heap;
+}
+
 }  // namespace
 
 void SeamInstall() {
@@ -325,6 +352,8 @@ void SeamInstall() {
   char text[1024];
   if (GetEnvironmentVariableA("VEXO_FAIL_ALLOC", text, sizeof text) - 1 < sizeof text - 1)
     g_failAllocation = strtoul(text, nullptr, 0);
+  if (GetEnvironmentVariableA("VEXO_HEAP_LIMIT", text, sizeof text) - 1 < sizeof text - 1)
+    g_heap = LimitedHeap(strtoul(text, nullptr, 0));
   if (GetEnvironmentVariableA("VEXO_MISSING_DLL", g_missing, sizeof g_missing) >= sizeof g_missing) g_missing[0] = 0;
   if (GetEnvironmentVariableA("VEXO_MISSING_ENTRY", g_missingEntries, sizeof g_missingEntries) >= sizeof g_missingEntries)
     g_missingEntries[0] = 0;
@@ -340,6 +369,8 @@ void SeamInstall() {
 bool SeamFailAllocation() { return InterlockedIncrement(&g_counts.allocations) == static_cast<LONG>(g_failAllocation); }
 
 void SeamCountBlock(int delta) { Count(g_counts.heap, delta); }
+
+HANDLE SeamHeap() { return g_heap ? g_heap : GetProcessHeap(); }
 
 void SeamReport(DWORD runStatus) {
   // Taken before the report's own file handle exists.
@@ -364,9 +395,10 @@ void SeamReport(DWORD runStatus) {
   _snprintf(report, sizeof report - 1,
             "status=%lu\r\nheap=%ld\r\nallocations=%ld\r\nhandles=%ld\r\nlibraries=%ld\r\nlibraries_left=%s\r\n"
             "dcs=%ld\r\ngdi=%ld\r\nsids=%ld\r\ncerts=%ld\r\ninet=%ld\r\ncom=%ld\r\nprocess_handles_start=%lu\r\n"
-            "process_handles_end=%lu\r\ngui_gdi_objects=%lu\r\ndrawn=%s\r\n",
+            "process_handles_end=%lu\r\ngui_gdi_objects=%lu\r\ndrawn=%s\r\ntrust_ui=%lu\r\n",
             runStatus, counts.heap, counts.allocations, counts.handles, counts.libraries, modules, counts.dcs,
-            counts.gdi, counts.sids, counts.certs, counts.inet, counts.com, g_processHandlesAtStart, processHandles, gdiObjects, g_drawn);
+            counts.gdi, counts.sids, counts.certs, counts.inet, counts.com, g_processHandlesAtStart, processHandles, gdiObjects, g_drawn,
+            g_trustUi);
   report[sizeof report - 1] = 0;
   HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;

@@ -12,6 +12,8 @@
 //   VEXO_MISSING_DLL=a.dll,b.dll libraries that cannot be loaded (error 126)
 //   VEXO_MISSING_ENTRY=A,B       entry points the program's lookups do not
 //                                find (error 127), as on older Windows
+//   VEXO_HEAP_LIMIT=bytes        the program's blocks come from a full heap
+//                                of their own with only this much room
 //   VEXO_SEAM_REPORT=path        written at the end of the run: what is still
 //                                outstanding, one "name=value" per line
 //
@@ -22,7 +24,9 @@
 // initialisations, and the system's own process handle and GDI object
 // counts for comparison. Counts move atomically: the download has a
 // thread of its own. Also the texts drawn with DrawTextA (the status
-// line), in order, " | " between them.
+// line), in order, " | " between them. And the trust interface the last
+// verification asked WinVerifyTrust for (calls that only close one aside):
+// 2 (none) also when no window may own it, 0 with no verification.
 #ifndef VEXO_TESTS_SEAM_SEAM_H
 #define VEXO_TESTS_SEAM_SEAM_H
 
@@ -38,6 +42,7 @@ void SeamReport(DWORD runStatus);
 // count of blocks handed out and given back.
 bool SeamFailAllocation();
 void SeamCountBlock(int delta);
+HANDLE SeamHeap();
 
 #endif
 #endif

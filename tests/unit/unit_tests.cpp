@@ -11,10 +11,12 @@
 #include "base/bounded_string.h"
 #include "base/command_line.h"
 #include "base/heap.h"
+#include "download/bind_status_callback.h"
 #include "download/download_session.h"
 #include "driver/installer.h"
 #include "driver/resource_config.h"
 #include "stats/os_name.h"
+#include "ui/progress_window.h"
 #include "ui/text_field.h"
 
 namespace {
@@ -249,6 +251,27 @@ void FieldTable() {
   }
 }
 
+// The progress callback's answer to the download service once Cancel was
+// pressed (no window: the bar's calls go nowhere).
+struct AnswerRow { const char* name; ULONG code; HRESULT answer; };
+const AnswerRow kAnswers[] = {
+    {"begin of data", BINDSTATUS_BEGINDOWNLOADDATA, E_ABORT},
+    {"data", BINDSTATUS_DOWNLOADINGDATA, E_ABORT},
+    {"end of data", BINDSTATUS_ENDDOWNLOADDATA, E_ABORT},
+    {"connecting, as every other", BINDSTATUS_CONNECTING, S_OK},
+};
+
+void AnswerTable() {
+  ProgressWindow* window = ProgressWindow::Instance();
+  window->Cancel();
+  CDownloadBindStatusCallback callback(window);
+  for (const AnswerRow& r : kAnswers) {
+    const HRESULT answer = callback.OnProgress(1, 2, r.code, nullptr);
+    Row(answer == r.answer, "answer after Cancel", r.name, "0x%08lX", static_cast<unsigned long>(answer));
+  }
+  ProgressWindow::Release();
+}
+
 // Wine answers the Windows version set for an executable in the registry
 // (kAppDefaults, value "Version"), read when a process starts: each row runs
 // this program again, and the child answers with the index of GetOsName()
@@ -310,6 +333,7 @@ int main(int argc, char** argv) {
   PropertyTable();
   UrlTable();
   FieldTable();
+  AnswerTable();
   OsNameTable();
   printf("unit: %d passed, %d failed\n", g_passed, g_failed);
   return g_failed ? 1 : 0;
