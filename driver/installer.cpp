@@ -55,6 +55,8 @@ class InstallRun {
   DWORD Cleanup();
 
   HWND Owner() const { return window_ ? window_->GetWindow() : nullptr; }
+  // The window that answers, and whose Cancel ends a ping, while it runs.
+  ProgressWindow* PingWindow() const { return kSilentMode ? nullptr : window_; }
   bool Interactive() const { return modeSelected_ && !kSilentMode; }
 
   bool Fail(DWORD status) {
@@ -203,7 +205,9 @@ bool InstallRun::Download() {
   download_ = CreatePackageDownload(canonicalUrl_);
   if (!download_) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
 
-  SendStatisticsPing(kStatisticsStart);
+  SendStatisticsPing(kStatisticsStart, PingWindow());
+  // Cancelled during the ping: the package is never asked for.
+  if (!kSilentMode && window_->IsCancelled()) return ReportCancelled();
   // Stalled, cut short, redirected too often: a failed download like any
   // other. Cancel works in every state of the download.
   // The interactive modes' callback lives for the download call only; the
@@ -218,7 +222,7 @@ bool InstallRun::Download() {
 
   if (!kSilentMode && window_->IsCancelled()) return ReportCancelled();
   if (FAILED(result)) {
-    SendStatisticsPing(kStatisticsFailed);
+    SendStatisticsPing(kStatisticsFailed, PingWindow());
     if (!kSilentMode)
       ShowFormattedErrorMessage(instance_, Owner(), g_caption, IDS_PACKAGE_NOT_FOUND, canonicalUrl_);
     return Fail(ERROR_FILE_NOT_FOUND);
@@ -227,12 +231,12 @@ bool InstallRun::Download() {
   // outcome is reported: a refused package ends as a failed download would.
   DWORD refusal = CheckPackageSigner(modulePath_, DownloadedFile(download_));
   if (refusal != ERROR_SUCCESS) {
-    SendStatisticsPing(kStatisticsFailed);
+    SendStatisticsPing(kStatisticsFailed, PingWindow());
     if (!kSilentMode)
       ShowFormattedErrorMessage(instance_, Owner(), g_caption, IDS_PACKAGE_NOT_TRUSTED, canonicalUrl_);
     return Fail(refusal);
   }
-  SendStatisticsPing(kStatisticsFinished);
+  SendStatisticsPing(kStatisticsFinished, PingWindow());
   if (!kSilentMode && !ShowStatusText(IDS_STATUS_VERIFYING, packageFileName_, false)) return ReportCancelled();
   return true;
 }
