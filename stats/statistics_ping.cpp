@@ -178,8 +178,8 @@ bool PrepareSlot(PingSlot* ping, const char* url) {
 bool RequestUrl(const char* url, ProgressWindow* window, DWORD started) {
   PingSlot* ping = TakeSlot();
   if (ping == nullptr) return false;
+  // The handles are read only once this ping's thread has offered them.
   ping->offered = nullptr;
-  ping->connection = ping->request = nullptr;
   ping->answered = false;
   HANDLE thread = PrepareSlot(ping, url) ? CreateThread(nullptr, 0, PingThread, ping, 0, nullptr) : nullptr;
   if (thread == nullptr) {

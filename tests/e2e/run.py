@@ -552,7 +552,7 @@ def cases():
              ("window during the download; Cancel by pointer (/u)", lambda: window_case("interactive", None, True)),
              ('PRODUCTNAME in the first status line (mode "/S")',
               lambda: window_case("upper_s_product", "Vexo 播放器", False)),
-             ("end of the download: balloon, status line, a late Cancel (/u)", end_of_download)] +
+             ("end of the download: balloon, status line, Cancel during the finished ping (/u)", end_of_download)] +
             [("Windows %s%s (%s)" % (r[0], " SP%d" % r[1] if r[1] else "", r[2]), lambda r=r: windows_row(*r))
              for r in WINDOWS] +
             [("module path of %d bytes" % n, lambda n=n, s=s: long_path(n, s)) for n, s in ((258, 7), (259, 7),
