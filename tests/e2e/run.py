@@ -177,7 +177,9 @@ FAILURES = [
     ("canonicaliser wants more room once", dict(EXIT7, VEXO_FAIL="InternetCanonicalizeUrlA@16:122:0:1"), 7, SF,
      None, True),
     ("package server down", {"package": "down"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
-    ("download thread not made", {"VEXO_FAIL": "CreateThread@24:8"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
+    # The first thread made is the download's, the second the start ping's.
+    ("download thread not made", {"VEXO_FAIL": "CreateThread@24:8:0:1"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
+    ("start ping's thread not made", dict(EXIT7, VEXO_FAIL="CreateThread@24:8:0:2"), 7, ["finished"], None, True),
     ("download service missing", {"VEXO_MISSING_DLL": "urlmon.dll"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
     ("package does not start", {"VEXO_FAIL": "CreateProcessA@40:5"}, 5, SF, None, False),
     ("GDI+ unavailable", dict(EXIT7, VEXO_MISSING_DLL="gdiplus.dll"), 7, SF, None, True),   # loaded at run time
