@@ -361,7 +361,7 @@ def end_of_download():
     """The balloon and status line 125 at the end of the download (held on
     screen by a slow answer to "finished"); a Cancel pressed then, during
     the ping, ends the run unstarted."""
-    H.package_server.mode, H.package_server.size, H.stats_server.hold = "throttle", 2 << 20, 6
+    H.package_server.mode, H.package_server.size, H.stats_server.hold = "throttle", 2 << 20, 8
     watcher = H.wine.start(["wine", WIN + "\\probe.exe", "balloon", "30000"], 40)
     proc = H.start("interactive", env=EXIT7)
     w = wait_for(window, 20, "the window")
