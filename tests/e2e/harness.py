@@ -159,7 +159,7 @@ class TCPServer(socketserver.ThreadingTCPServer):
 
 
 class Server:
-    """A loopback server whose mode picks its answers; both servers write
+    """A loopback server whose mode picks its answers; all of them write
     their request lines into one ordered log.
     Package server: the package (padded with zero bytes to size); throttle:
     64 KB every 50 ms; stall_accept: reads the request, never answers;
