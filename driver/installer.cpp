@@ -56,6 +56,8 @@ class InstallRun {
   DWORD Cleanup();
 
   HWND Owner() const { return window_ ? window_->GetWindow() : nullptr; }
+  // The window that answers, and whose Cancel ends a ping, while it runs.
+  ProgressWindow* PingWindow() const { return kSilentMode ? nullptr : window_; }
   bool Interactive() const { return modeSelected_ && !kSilentMode; }
 
   bool Fail(DWORD status) {
@@ -76,7 +78,7 @@ class InstallRun {
   }
   // The "failed" ping, the box of stringId with the package's URL, status.
   bool ReportDownloadFailed(UINT stringId, DWORD status) {
-    SendStatisticsPing(kStatisticsFailed);
+    SendStatisticsPing(kStatisticsFailed, PingWindow());
     if (!kSilentMode) ShowFormattedErrorMessage(instance_, Owner(), g_caption, stringId, canonicalUrl_);
     return Fail(status);
   }
@@ -210,7 +212,9 @@ bool InstallRun::Download() {
   download_ = CreatePackageDownload(canonicalUrl_);
   if (!download_) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
 
-  SendStatisticsPing(kStatisticsStart);
+  SendStatisticsPing(kStatisticsStart, PingWindow());
+  // Cancelled during the ping: the package is never asked for.
+  if (!kSilentMode && window_->IsCancelled()) return ReportCancelled();
   // Stalled, cut short, redirected too often: a failed download like any
   // other. Cancel works in every state of the download.
   // The interactive modes' callback lives for the download call only; the
@@ -237,7 +241,7 @@ bool InstallRun::Download() {
   if (refusal != ERROR_SUCCESS) return ReportDownloadFailed(IDS_PACKAGE_BAD_DIGEST, refusal);
   refusal = CheckPackageSigner(modulePath_, DownloadedFile(download_), package);
   if (refusal != ERROR_SUCCESS) return ReportDownloadFailed(IDS_PACKAGE_NOT_TRUSTED, refusal);
-  SendStatisticsPing(kStatisticsFinished);
+  SendStatisticsPing(kStatisticsFinished, PingWindow());
   if (!kSilentMode && !ShowStatusText(IDS_STATUS_VERIFYING, packageFileName_, false)) return ReportCancelled();
   return true;
 }

@@ -1,22 +1,27 @@
 """The end-to-end harness: prepare() builds the helpers and the installer
 variants, makes the 32-bit Wine prefix, starts Xvfb and the loopback servers
-(packages on VEXO_E2E_PORT, default 48081, statistics on the next port); run()
+(packages on VEXO_E2E_PORT, default 48081, statistics on the next port,
+statistics over HTTPS on the one after, then a proxy); run()
 starts an installer through the probe's launcher. Every wait is bounded.
 """
 
 import concurrent.futures
 import glob
 import hashlib
+import http.client
 import http.server
 import json
 import os
 import re
 import shutil
 import socketserver
+import ssl
+import struct
 import subprocess
 import tempfile
 import threading
 import time
+import urllib.parse
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
@@ -44,6 +49,10 @@ VARIANTS = {
     "same": (True, {"VEXO_MODE": "/s", "VEXO_PACKAGE_SIGNER": "same"}),
     "digest": (True, {"VEXO_MODE": "/s"}),   # the digest of the tests' package.exe, once it is built
     "spaced": (True, {"VEXO_MODE": "/u", "VEXO_PACKAGE_BASE_URL": "http://127.0.0.1:%d%s dir" % (PORT, PACKAGE_DIR)}),
+    "https": (True, {"VEXO_STATS_BASE_URL": "https://localhost:%d" % (PORT + 2)}),
+    # Names only the proxy resolves: Windows sends no loopback address to a proxy.
+    "proxied": (True, {"VEXO_PACKAGE_BASE_URL": "http://vexo-packages.test:%d%s" % (PORT, PACKAGE_DIR),
+                       "VEXO_STATS_BASE_URL": "http://vexo-stats.test:%d" % (PORT + 1)}),
 }
 HELPERS = {"probe.exe": ["-lwininet", "-lgdi32", "-lcomctl32", "-lshell32", "-ladvapi32"],
            "package.exe": ["-mwindows"], "cancel_hook.dll": ["-shared", "-Wl,--kill-at"]}
@@ -53,8 +62,8 @@ class HarnessError(Exception):
     pass
 
 
-def sh(cmd, timeout):
-    r = subprocess.run(cmd, capture_output=True, stdin=subprocess.DEVNULL, timeout=timeout)
+def sh(cmd, timeout, cwd=None):
+    r = subprocess.run(cmd, capture_output=True, stdin=subprocess.DEVNULL, timeout=timeout, cwd=cwd)
     if r.returncode:
         raise HarnessError("%s failed: %s" % (" ".join(cmd[:3]), (r.stdout + r.stderr)[-3000:].decode(errors="replace")))
 
@@ -129,10 +138,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.flush()
 
+    def setup(self):
+        owner = self.server.owner
+        if owner.cert:   # HTTPS: each connection is logged; a client that refuses the certificate sends no request
+            owner.note("tls", "connection")
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(owner.cert + ".pem", owner.cert + ".key")
+            self.request = context.wrap_socket(self.request, server_side=True)
+        super().setup()
+
     def do_GET(self):
         server = self.server.owner
-        with server.lock:
-            server.log.append((server.name, self.requestline, time.monotonic()))
+        server.note(server.name, self.requestline)
         try:
             server.answer(self, server.release)
         except (BrokenPipeError, ConnectionResetError):
@@ -142,9 +159,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
 class TCPServer(socketserver.ThreadingTCPServer):
     daemon_threads = allow_reuse_address = True
 
+    def handle_error(self, request, address):   # a refused handshake, a client gone
+        pass
+
 
 class Server:
-    """A loopback server whose mode picks its answers; both servers write
+    """A loopback server whose mode picks its answers; all of them write
     their request lines into one ordered log.
     Package server: the package (padded with zero bytes to size); throttle:
     64 KB every 50 ms; stall_accept: reads the request, never answers;
@@ -154,11 +174,14 @@ class Server:
     no body; redirect: 302 along hops distinct paths (MOVED, MOVED's folder
     again...), the last serves; redirect_self: 302 to itself; redirect_loop:
     302 A to B to A.
-    Statistics server: ok ("finished" answered after hold seconds), stall."""
+    Statistics server: ok ("finished" answered after hold seconds), stall,
+    drip (the status line, then a byte every 2 s). proxy: passes an
+    absolute-URI GET on to the loopback port it names."""
     MOVED = PACKAGE_DIR + "/moved/vexo_303.exe"
 
-    def __init__(self, name, port, log, lock, default, package=None):
+    def __init__(self, name, port, log, lock, default, package=None, cert=None):
         self.name, self.port, self.log, self.lock, self.default, self.package = name, port, log, lock, default, package
+        self.cert = cert
         self.httpd, self.release = None, threading.Event()
         self.reset()
 
@@ -177,10 +200,27 @@ class Server:
             self.httpd.server_close()
             self.httpd = None
 
+    def note(self, source, line):
+        with self.lock:
+            self.log.append((source, line, time.monotonic()))
+
     def answer(self, req, release):
         path, mode = req.path.replace("%20", " "), self.mode
         if mode in ("stall", "stall_accept"):
             return release.wait(120)
+        if mode == "drip":
+            req.wfile.write(b"HTTP/1.0 200 OK\r\n")
+            while not release.wait(2):
+                req.wfile.write(b"X")
+            return
+        if mode == "proxy":
+            url = urllib.parse.urlsplit(req.path)
+            origin = http.client.HTTPConnection("127.0.0.1", url.port, timeout=60)
+            origin.request("GET", url.path + "?" * bool(url.query) + url.query)
+            answer = origin.getresponse()
+            body = answer.read()
+            return req.head(answer.status, len(body), [h for h in answer.getheaders() if h[0] not in (
+                "Content-Length", "Connection")]) or req.wfile.write(body)
         if self.name == "stats":
             time.sleep(self.hold if "type=finished" in path else 0)
             return req.head(200, 3) or req.wfile.write(b"ok\n")
@@ -354,7 +394,7 @@ class Harness:
         self.wine = Wine(os.path.abspath(os.environ.get("VEXO_E2E_PREFIX") or os.path.join(BUILD, "wineprefix")),
                          self.display)
         self.log, self.lock = [], threading.Lock()
-        self.package_server = self.stats_server = None
+        self.package_server = self.stats_server = self.tls_server = self.proxy_server = None
 
     def prepare(self, variants=None):
         out = os.path.join(BUILD, "bin")
@@ -376,13 +416,26 @@ class Harness:
             build_tree(True, ["digest"], out)
         if "verify" in names:
             sign_verify_files(out)
+        # HTTPS: a test CA, a certificate for localhost that it signed, a self-signed one
+        for name, issuer in (("ca", []), ("trusted", ["-CA", "ca.pem", "-CAkey", "ca.key"]), ("self_signed", [])):
+            if not os.path.exists(os.path.join(out, name + ".pem")):
+                sh(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650", "-subj", "/CN=e2e " +
+                    name, "-addext", "subjectAltName=DNS:localhost", "-keyout", name + ".key", "-out", name + ".pem"] +
+                   issuer, 120, out)
         shutil.rmtree(self.wine.path(WIN), ignore_errors=True)
         shutil.copytree(out, self.wine.path(WIN), ignore=shutil.ignore_patterns("*.stamp", "signer.*", "other.*"))
         self.package_server = Server("package", PORT, self.log, self.lock, "serve", os.path.join(out, "package.exe"))
         self.stats_server = Server("stats", PORT + 1, self.log, self.lock, "ok")
+        self.tls_server = Server("stats", PORT + 2, self.log, self.lock, "ok", cert=os.path.join(out, "trusted"))
+        self.proxy_server = Server("proxy", PORT + 3, self.log, self.lock, "proxy")
+        der = subprocess.run(["openssl", "x509", "-in", os.path.join(out, "ca.pem"), "-outform", "der"],
+                             capture_output=True, check=True).stdout   # the prefix trusts the test CA
+        self.wine.run(["wine", "reg", "add", r"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates\%s"
+                       % hashlib.sha1(der).hexdigest().upper(), "/v", "Blob", "/t", "REG_BINARY", "/d",
+                       (struct.pack("<III", 32, 1, len(der)) + der).hex(), "/f"])
 
     def shutdown(self):
-        for server in (self.package_server, self.stats_server):
+        for server in (self.package_server, self.stats_server, self.tls_server, self.proxy_server):
             if server:
                 server.release.set()
                 server.stop()
@@ -404,8 +457,8 @@ class Harness:
     def reset(self, *urls):
         """Servers back to their defaults, the log and the package's files
         cleared, the cache entries of the package URL and of these removed."""
-        self.package_server.reset()
-        self.stats_server.reset()
+        for server in (self.package_server, self.stats_server, self.tls_server, self.proxy_server):
+            server.reset()
         self.wine.probe("cache", "/delete", PACKAGE_URL, *urls)
         for name in ("package.log", "package.window", "release"):
             if os.path.exists(self.wine.path(WIN + "\\" + name)):

@@ -40,6 +40,7 @@ HOPS = ["http://127.0.0.1:%d%s/vexo_303.exe" % (PORT, harness.PACKAGE_DIR + "/mo
 MOVED_URL = HOPS[0]
 SPACED = "http://127.0.0.1:%d%s dir/vexo_303.exe" % (PORT, harness.PACKAGE_DIR)   # as composed
 SPACED_CANONICAL = SPACED.replace(" ", "%20")
+PROXIED_URL = "http://vexo-packages.test:%d%s" % (PORT, harness.PACKAGE_PATH)
 HOST_MACS = {open(p).read().strip().replace(":", "").upper() for p in glob.glob("/sys/class/net/*/address")}
 PING = re.compile(r"GET /\?method='fetchlet'&platform=pc&os=([^&]*)&macid=([0-9A-F]{12}|)&type=(\w+) HTTP/1\.[01]")
 
@@ -102,7 +103,8 @@ def expect(run, status, pings=(), boxes=(), ran=False, package_silent=True, os_n
         m = PING.fullmatch(line) if source == "stats" else None
         check(source != "stats" or (m and os_name in (None, m.group(1)) and m.group(2) in HOST_MACS),
               "ping %r: os=%s and the macid of an adapter of this machine expected" % (line, os_name), run)
-    order = "".join("p" if e[0] == "package" else "a" if "type=start" in e[1] else "z" for e in run.events)
+    order = "".join("p" if e[0] == "package" else "a" if "type=start" in e[1] else "z" for e in run.events
+                    if e[0] in ("package", "stats"))
     # A redirect Wine's network layer had already sent when the chain was
     # cut may reach the server after the last ping (late_requests).
     check(re.fullmatch(r"a?p*z?p*" if late_requests else r"a?p*z?", order),
@@ -181,7 +183,9 @@ FAILURES = [
     ("an empty body", {"package": "empty"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
     ("the package cannot be held against writers", {"VEXO_FAIL": "CreateFileA@28:32:4294967295:1"}, 2, SFAIL,
      box(TEXT[123] % PACKAGE_URL), False),
-    ("download thread not made", {"VEXO_FAIL": "CreateThread@24:8"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
+    # The first thread made is the download's, the second the start ping's.
+    ("download thread not made", {"VEXO_FAIL": "CreateThread@24:8:0:1"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
+    ("start ping's thread not made", dict(EXIT7, VEXO_FAIL="CreateThread@24:8:0:2"), 7, ["finished"], None, True),
     ("download service missing", {"VEXO_MISSING_DLL": "urlmon.dll"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
     ("package does not start", {"VEXO_FAIL": "CreateProcessA@40:5"}, 5, SF, None, False),
     ("GDI+ unavailable", dict(EXIT7, VEXO_MISSING_DLL="gdiplus.dll"), 7, SF, None, True),   # loaded at run time
@@ -241,27 +245,57 @@ NETWORK = [
     ("accepts, never answers", {"package": "stall_accept"}, 2, SFAIL, False, 38, ()),
     ("headers, then nothing", {"package": "stall_after_headers"}, 2, SFAIL, False, 38, ()),
     ("statistics server never answers", dict(EXIT7, stats="stall"), 7, SF, True, 25, ()),
+    ("statistics server drips its answer", dict(EXIT7, stats="drip"), 7, SF, True, 23, ()),
 ]
 
 
-def cancel_during(mode, env):
-    """Cancel pressed mid-download ends the run within 2 s: while no byte
-    arrives (the binding is aborted), or, with no relay windows (nothing can
-    abort the binding), while data arrives (the next notification's answer)."""
-    H.package_server.mode, H.package_server.size = mode, 32 << 20
+def cancel_during(server, mode, env=None):
+    """Cancel pressed while no byte arrives (of the package: the binding is
+    aborted; of the answer to the start ping), or, with no relay windows
+    (nothing can abort the binding), while data arrives (the next
+    notification's answer), ends the run within 2 s, no request after."""
+    server = getattr(H, server + "_server")
+    server.mode, H.package_server.size = mode, 32 << 20
     proc = H.start("interactive", env=env, timeout=40, flags="h")
     try:
-        w = wait_for(lambda: H.events("package") and window(), 20, "the window during the download")
+        w = wait_for(lambda: H.events(server.name) and window(), 20, "the window while %s is busy" % server.name)
         time.sleep(1)
         click(w["button"]["rect"])
         clicked = time.monotonic()
+        if server.name == "stats":   # Wine ends a blocking request when its server lets go, not when it is closed
+            time.sleep(1)
+            server.release.set()
         wait_for(lambda: H.boxes(proc), 40, "a box after Cancel")
         took = time.monotonic() - clicked
         shot("cancelled")
     finally:
         run = H.finish(proc)
     expect(run, 1602, ["start"], [CANCELLED])
+    eq([e[0] for e in run.events][-1], server.name, "the last request", run)
     check(took <= 2.5, "the box came %.1fs after Cancel, promised within 2 s" % took)
+
+
+def https_row(cert, pings):
+    """The statistics server at https://localhost (Wine matches a certificate
+    to host names, never to IP addresses): each ping connects; one whose
+    certificate the machine does not trust sends nothing."""
+    H.tls_server.cert = os.path.join(harness.BUILD, "bin", cert)
+    row("https", EXIT7, 7, pings, ran=True)
+    eq(len(H.events("tls")), 2, "TLS connections")
+
+
+def proxy_row():
+    """The download and both pings through the proxy of the Internet
+    settings, to host names only the proxy resolves."""
+    key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+    for name, kind, value in (("ProxyServer", "REG_SZ", "127.0.0.1:%d" % (PORT + 3)), ("ProxyEnable", "REG_DWORD", "1")):
+        H.wine.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"])
+    try:
+        row("proxied", EXIT7, 7, SF, ran=True, urls=(PROXIED_URL,))
+    finally:
+        H.wine.run(["wine", "reg", "add", key, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "0", "/f"])
+    eq([re.match(r"GET http://([\w.-]+):\d+/\S*?(?:type=(\w+))? ", e[1]).groups() for e in H.events("proxy")],
+       [("vexo-stats.test", "start"), ("vexo-packages.test", None), ("vexo-stats.test", "finished")], "proxy requests")
 
 
 # ---------------------------------------------------------------- the window
@@ -351,9 +385,9 @@ def window_case(variant, product, cancel):
 
 def end_of_download():
     """The balloon and status line 125 at the end of the download (held on
-    screen by a slow answer to "finished"); a Cancel pressed then changes
-    nothing; the package runs once the window is gone."""
-    H.package_server.mode, H.package_server.size, H.stats_server.hold = "throttle", 2 << 20, 4
+    screen by a slow answer to "finished"); a Cancel pressed then, during
+    the ping, ends the run unstarted."""
+    H.package_server.mode, H.package_server.size, H.stats_server.hold = "throttle", 2 << 20, 8
     watcher = H.wine.start(["wine", WIN + "\\probe.exe", "balloon", "30000"], 40)
     proc = H.start("interactive", env=EXIT7)
     w = wait_for(window, 20, "the window")
@@ -367,7 +401,7 @@ def end_of_download():
     eq([json.loads(l) for l in harness.output(watcher).splitlines() if l.startswith("{")], [{"balloon": TEXT[125]}],
        "the completion balloon")
     status_line_shows(screen, w, TEXT[125], TEXT[111] % TEXT[110])
-    expect(run, 7, SF, ran=True, package_silent=False)
+    expect(run, 1602, SF, [CANCELLED])
 
 
 # ---------------------------------------------------------------- builds, copies, systems, options
@@ -574,7 +608,7 @@ def cases():
               lambda: window_case("interactive", None, True)),
              ('PRODUCTNAME in the first status line (mode "/S")',
               lambda: window_case("upper_s_product", "Vexo 播放器", False)),
-             ("end of the download: balloon, status line, a late Cancel (/u)", end_of_download)] +
+             ("end of the download: balloon, status line, Cancel during the finished ping (/u)", end_of_download)] +
             [("Windows %s%s (%s)" % (r[0], " SP%d" % r[1] if r[1] else "", r[2]), lambda r=r: windows_row(*r))
              for r in WINDOWS] +
             [("module path of %d bytes" % n, lambda n=n, s=s: long_path(n, s)) for n, s in ((258, 7), (259, 7),
@@ -586,9 +620,13 @@ def cases():
             [("network: " + r[0], lambda r=r: row("silent", dict(r[1], timeout=r[5] + 3), r[2], r[3], ran=r[4],
                                                   urls=(PACKAGE_URL,) + r[6], wall=r[5],
                                                   late_requests="302 " in r[0] and not r[4])) for r in NETWORK] +
-            [("network: %s; Cancel (/u)" % n, lambda r=r: cancel_during(*r)) for n, r in (
-                ("headers, then nothing", ("stall_after_headers", {})),
-                ("data flowing, no relay windows", ("throttle", {"VEXO_FAIL": "CreateWindowExA@48:8"})))] +
+            [("network: %s; Cancel (/u)" % n, lambda a=a: cancel_during(*a)) for n, a in (
+                ("headers, then nothing", ("package", "stall_after_headers")),
+                ("data flowing, no relay windows", ("package", "throttle", {"VEXO_FAIL": "CreateWindowExA@48:8"})),
+                ("the start ping held", ("stats", "stall")))] +
+            [("network: statistics over HTTPS, " + n, lambda a=a: https_row(*a)) for n, a in (
+                ("certificate from a CA the machine trusts", ("trusted", SF)), ("self-signed certificate", ("self_signed", [])))] +
+            [("network: the download and both pings through the proxy of the Internet settings", proxy_row)] +
             [("planted libraries next to the %s build%s" % ("/u" if r[3] else "verify", o and ", older search"),
               lambda r=r, o=o: planted_row(*r, o)) for r in PLANTED for o in ("", 1)] +
             [("held package: another program cannot change it (%s)" % n, lambda a=a: tamper(*a)) for n, a in (
