@@ -99,8 +99,7 @@ const VersionEntries* VersionFunctions() {
 }
 
 void RestrictLibrarySearch() {
-  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-  auto restrict = FindEntryPoint<decltype(&SetDefaultDllDirectories)>(kernel32, "SetDefaultDllDirectories");
+  auto restrict = FindKernel32EntryPoint<decltype(&SetDefaultDllDirectories)>("SetDefaultDllDirectories");
   if (restrict) {
     restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
     return;
@@ -108,7 +107,7 @@ void RestrictLibrarySearch() {
   // Older systems (XP SP1 and later) can at least take the current folder
   // out of the search; the program's folder stays first in it for every
   // load by bare name, the system libraries' loads of their own included.
-  auto clearDirectory = FindEntryPoint<decltype(&SetDllDirectoryA)>(kernel32, "SetDllDirectoryA");
+  auto clearDirectory = FindKernel32EntryPoint<decltype(&SetDllDirectoryA)>("SetDllDirectoryA");
   if (clearDirectory) clearDirectory("");
 }
 

@@ -27,17 +27,15 @@
 //   empty.
 namespace {
 
-HMODULE Kernel32() { return GetModuleHandleA("kernel32.dll"); }  // mapped into every process
-
 // The search flags of LoadLibraryEx (LOAD_LIBRARY_SEARCH_SYSTEM32 and its
 // kin) came together with AddDllDirectory, which is how a program tells
 // whether it may use them. Older systems refuse the flags.
-bool HasLibrarySearchFlags() { return FindEntryPoint<FARPROC>(Kernel32(), "AddDllDirectory") != nullptr; }
+bool HasLibrarySearchFlags() { return FindKernel32EntryPoint<FARPROC>("AddDllDirectory") != nullptr; }
 
 // Whether the activation context in force redirects the library's name to
 // an assembly of the side-by-side store. Windows 2000 has no such contexts.
 bool IsSideBySide(const char* name) {
-  auto find = FindEntryPoint<decltype(&FindActCtxSectionStringA)>(Kernel32(), "FindActCtxSectionStringA");
+  auto find = FindKernel32EntryPoint<decltype(&FindActCtxSectionStringA)>("FindActCtxSectionStringA");
   ACTCTX_SECTION_KEYED_DATA data = {};
   data.cbSize = sizeof data;
   return find && find(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION, name, &data);

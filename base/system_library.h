@@ -22,4 +22,11 @@ Function FindEntryPoint(HMODULE library, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
 }
 
+// An entry point of kernel32, which is mapped into every process (looked
+// up, never loaded); null where this Windows lacks it.
+template <typename Function>
+Function FindKernel32EntryPoint(const char* name) {
+  return FindEntryPoint<Function>(GetModuleHandleA("kernel32.dll"), name);
+}
+
 #endif

@@ -139,9 +139,7 @@ bool WaitForThread(HANDLE thread, ProgressWindow* window, DWORD since, DWORD lim
 // the library must outlive the run's own release of it. Systems without
 // GetModuleHandleExA (Windows 2000) get a load that is never freed.
 void KeepWinInetLoaded() {
-  typedef BOOL(WINAPI * GetModuleHandleExFn)(DWORD flags, LPCSTR name, HMODULE * module);
-  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-  auto pin = kernel32 ? FindEntryPoint<GetModuleHandleExFn>(kernel32, "GetModuleHandleExA") : nullptr;
+  auto pin = FindKernel32EntryPoint<decltype(&GetModuleHandleExA)>("GetModuleHandleExA");
   HMODULE wininet = nullptr;
   if (!pin || !pin(GET_MODULE_HANDLE_EX_FLAG_PIN, "wininet.dll", &wininet)) LoadSystemLibrary("wininet.dll");
 }

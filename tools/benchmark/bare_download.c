@@ -12,6 +12,7 @@
    answer. */
 #include <windows.h>
 #include <nb30.h>
+#include "adapter_probe.h"
 #include <urlmon.h>
 #include <wininet.h>
 
@@ -31,33 +32,9 @@ static void Ping(const char* type) {
 
 /* PING followed by the first adapter's address, as 12 hexadecimal digits. */
 static void PrepareQuery(const char* prefix) {
-  struct {
-    ADAPTER_STATUS status;
-    NAME_BUFFER names[30];
-  } adapter;
-  LANA_ENUM lanas;
-  NCB ncb;
+  AdapterStatus adapter;
   const UCHAR* a = adapter.status.adapter_address;
-  ZeroMemory(&lanas, sizeof lanas);
-  ZeroMemory(&adapter, sizeof adapter);
-  ZeroMemory(&ncb, sizeof ncb);
-  ncb.ncb_command = NCBENUM;
-  ncb.ncb_buffer = (PUCHAR)&lanas;
-  ncb.ncb_length = sizeof lanas;
-  Netbios(&ncb);
-  if (lanas.length) {
-    ZeroMemory(&ncb, sizeof ncb);
-    ncb.ncb_command = NCBRESET;
-    ncb.ncb_lana_num = lanas.lana[0];
-    Netbios(&ncb);
-    ZeroMemory(&ncb, sizeof ncb);
-    ncb.ncb_command = NCBASTAT;
-    ncb.ncb_lana_num = lanas.lana[0];
-    ncb.ncb_callname[0] = '*';
-    ncb.ncb_buffer = (PUCHAR)&adapter;
-    ncb.ncb_length = sizeof adapter;
-    Netbios(&ncb);
-  }
+  ProbeAdapter(Netbios, &adapter);
   wsprintfA(ping, "%s%02X%02X%02X%02X%02X%02X", prefix, a[0], a[1], a[2], a[3], a[4], a[5]);
 }
 

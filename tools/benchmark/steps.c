@@ -4,6 +4,7 @@
    library is loaded (and timed) on the spot, so its start-up cost shows. */
 #include <windows.h>
 #include <nb30.h>
+#include "adapter_probe.h"
 #include <stdio.h>
 
 typedef struct {
@@ -35,31 +36,8 @@ static void* Function(const char* library, const char* name) {
 }
 
 static void ProbeMac(void) {
-  NetbiosFn netbios = (NetbiosFn)Function("netapi32.dll", "Netbios");
-  LANA_ENUM lanas;
-  struct {
-    ADAPTER_STATUS status;
-    NAME_BUFFER names[30];
-  } adapter;
-  NCB ncb;
-  ZeroMemory(&lanas, sizeof lanas);
-  ZeroMemory(&ncb, sizeof ncb);
-  ncb.ncb_command = NCBENUM;
-  ncb.ncb_buffer = (PUCHAR)&lanas;
-  ncb.ncb_length = sizeof lanas;
-  netbios(&ncb);
-  if (lanas.length == 0) return;
-  ZeroMemory(&ncb, sizeof ncb);
-  ncb.ncb_command = NCBRESET;
-  ncb.ncb_lana_num = lanas.lana[0];
-  netbios(&ncb);
-  ZeroMemory(&ncb, sizeof ncb);
-  ncb.ncb_command = NCBASTAT;
-  ncb.ncb_lana_num = lanas.lana[0];
-  ncb.ncb_callname[0] = '*';
-  ncb.ncb_buffer = (PUCHAR)&adapter;
-  ncb.ncb_length = sizeof adapter;
-  netbios(&ncb);
+  AdapterStatus adapter;
+  ProbeAdapter((NetbiosFn)Function("netapi32.dll", "Netbios"), &adapter);
 }
 
 static void Ping(const char* url) {
