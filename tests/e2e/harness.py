@@ -99,7 +99,7 @@ def build_tree(seams, names, out):
 def sign_verify_files(out):
     """Code-signing certificates A and B (openssl); the verify build, the
     package-checking build and a target signed with A, a target signed with
-    B (osslsigncode), the target unsigned and altered."""
+    B (osslsigncode), the target unsigned and altered, the package altered."""
     for signer, files in (("signer", (("verify.exe", "verify_signed.exe"), ("same.exe", "same_signed.exe"),
                                       ("package.exe", "signed_a.exe"))), ("other", (("package.exe", "signed_b.exe"),))):
         key, cert = os.path.join(out, signer + ".key"), os.path.join(out, signer + ".pem")
@@ -112,14 +112,12 @@ def sign_verify_files(out):
                 sh(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256", "-in", os.path.join(out, src),
                     "-out", os.path.join(out, dest)], 120)
     shutil.copy(os.path.join(out, "package.exe"), os.path.join(out, "unsigned.exe"))
-    data = bytearray(open(os.path.join(out, "signed_a.exe"), "rb").read())
-    data[0x480] ^= 0xFF   # inside the first section: the signature stays, the digest no longer matches
-    with open(os.path.join(out, "altered.exe"), "wb") as f:
-        f.write(data)
-    data = bytearray(open(os.path.join(out, "package.exe"), "rb").read())
-    data[0x480] ^= 0xFF
-    with open(os.path.join(out, "package_altered.exe"), "wb") as f:
-        f.write(data)
+    # One byte inside the first section: a signature stays, its digest no longer matches.
+    for src, dest in (("signed_a.exe", "altered.exe"), ("package.exe", "package_altered.exe")):
+        data = bytearray(open(os.path.join(out, src), "rb").read())
+        data[0x480] ^= 0xFF
+        with open(os.path.join(out, dest), "wb") as f:
+            f.write(data)
 
 
 # ---------------------------------------------------------------- servers
@@ -167,28 +165,26 @@ class Server:
     """A loopback server whose mode picks its answers; all of them write
     their request lines into one ordered log.
     Package server: the package (padded with zero bytes to size); throttle:
-    64 KB every 50 ms; stall_accept: reads the request, never answers;
+    64 KB every 50 ms; stall: reads the request, never answers;
     stall_after_headers: headers with the length, then nothing; short_body:
     half the announced length, then closes; huge: announces 3 GiB, sends the
     package, then nothing; login: a page with status 200; empty: status 200,
-    no body; redirect: 302 along hops distinct paths (MOVED, MOVED's folder
-    again...), the last serves; redirect_self: 302 to itself; redirect_loop:
-    302 A to B to A.
+    no body; redirect: 302 along hops distinct paths (moved/, moved/moved/
+    ...), the last serves; redirect_loop: 302 A to B to A.
     Statistics server: ok ("finished" answered after hold seconds), stall,
     drip (the status line, then a byte every 2 s). proxy: passes an
     absolute-URI GET on to the loopback port it names."""
-    MOVED = PACKAGE_DIR + "/moved/vexo_303.exe"
 
     def __init__(self, name, port, log, lock, default, package=None, cert=None):
-        self.name, self.port, self.log, self.lock, self.default, self.package = name, port, log, lock, default, package
-        self.cert = cert
+        self.name, self.port, self.log, self.lock, self.default, self.cert = name, port, log, lock, default, cert
+        self.served = package
         self.httpd, self.release = None, threading.Event()
         self.reset()
 
     def reset(self):
         self.release.set()   # ends every stalled answer
         self.release = threading.Event()
-        self.mode, self.size, self.hold, self.hops = self.default, 0, 0, 1
+        self.mode, self.size, self.hold, self.hops, self.package = self.default, 0, 0, 1, self.served
         if not self.httpd:
             self.httpd = TCPServer(("127.0.0.1", self.port), Handler)
             self.httpd.owner = self
@@ -206,7 +202,7 @@ class Server:
 
     def answer(self, req, release):
         path, mode = req.path.replace("%20", " "), self.mode
-        if mode in ("stall", "stall_accept"):
+        if mode == "stall":
             return release.wait(120)
         if mode == "drip":
             req.wfile.write(b"HTTP/1.0 200 OK\r\n")
@@ -232,8 +228,8 @@ class Server:
             return req.head(200, len(page), [("Content-Type", "text/html")]) or req.wfile.write(page)
         hops = path.count("/moved")
         if mode.startswith("redirect") and not (mode == "redirect" and hops >= self.hops):
-            target = path if mode == "redirect_self" else PACKAGE_PATH if mode == "redirect_loop" and hops else \
-                PACKAGE_DIR + "/moved" * (hops + 1) + "/vexo_303.exe"
+            target = PACKAGE_PATH if mode == "redirect_loop" and hops else PACKAGE_DIR + "/moved" * (hops + 1) + \
+                "/vexo_303.exe"
             return req.head(302, 0, [("Location", "http://127.0.0.1:%d%s" % (self.port, target))])
         body = open(self.package, "rb").read()
         body += b"\0" * (self.size - len(body))

@@ -240,11 +240,8 @@ NETWORK = [
     ("302 ten times, to distinct paths: the most followed", dict(EXIT7, package="redirect", hops=10), 7, SF, True, 20,
      tuple(HOPS[:10])),
     ("302 eleven times, to distinct paths", {"package": "redirect", "hops": 11}, 2, SFAIL, False, 15, tuple(HOPS)),
-    ("302 to itself", {"package": "redirect_self"}, 2, SFAIL, False, 15, ()),
     ("302 loop A-B-A", {"package": "redirect_loop"}, 2, SFAIL, False, 15, (MOVED_URL,)),
-    ("accepts, never answers", {"package": "stall_accept"}, 2, SFAIL, False, 38, ()),
     ("headers, then nothing", {"package": "stall_after_headers"}, 2, SFAIL, False, 38, ()),
-    ("statistics server never answers", dict(EXIT7, stats="stall"), 7, SF, True, 25, ()),
     ("statistics server drips its answer", dict(EXIT7, stats="drip"), 7, SF, True, 23, ()),
 ]
 
@@ -532,32 +529,33 @@ SIGNED = [
 ]
 
 
-def tamper(variant, exe=None, package=None):
+def serve(package):
+    """The package server serves this file of the builds' folder until the next case."""
+    H.package_server.package = os.path.join(os.path.dirname(H.package_server.served), package)
+
+
+def tamper(variant, exe=None, package="package.exe"):
     """Another program of the user overwrites, renames and deletes the cached
     package while the "finished" ping is held: each is refused, and the
     package that was downloaded and checked runs."""
-    served, H.stats_server.hold = H.package_server.package, 4
-    H.package_server.package = os.path.join(os.path.dirname(served), package or "package.exe")
+    serve(package)
+    H.stats_server.hold = 4
+    proc = H.start(variant, env=EXIT7, exe=exe)
     try:
-        proc = H.start(variant, env=EXIT7, exe=exe)
         wait_for(lambda: "type=finished" in str(H.events("stats")), 30, "the finished ping")
-        tried, run = H.wine.probe("tamper", PACKAGE_URL), H.finish(proc)
+        tried = H.wine.probe("tamper", PACKAGE_URL)
     finally:
-        H.package_server.package = served
+        run = H.finish(proc)
     eq(tried, {"overwrite": 32, "rename": 32, "delete": 32}, "what another program did to the held package")
     expect(run, 7, SF, ran=True, package_silent=variant != "interactive")
 
 
-
 def signed_row(package, program, status):
-    served = H.package_server.package
-    H.package_server.package = os.path.join(os.path.dirname(served), package)
-    try:
-        run = row("same", dict(EXIT7, exe="%s\\%s.exe" % (WIN, program)), status, SF if status == 7 else SFAIL,
-                  ran=status == 7)
-        eq(run.report["trust_ui"], "0" if program in ("silent", "digest") else "2", "trust interface asked for", run)   # never one
-    finally:
-        H.package_server.package = served
+    serve(package)
+    run = row("same", dict(EXIT7, exe="%s\\%s.exe" % (WIN, program)), status, SF if status == 7 else SFAIL,
+              ran=status == 7)
+    # No trust interface ever (2), or no verification at all (0).
+    eq(run.report["trust_ui"], "0" if program in ("silent", "digest") else "2", "trust interface asked for", run)
 
 
 # Copies of a DLL of the tests' own, named like libraries the program

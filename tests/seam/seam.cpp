@@ -37,8 +37,8 @@ void RemoveModule(HMODULE module) {
     if (InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&slot), nullptr, module) == module) return;
 }
 
-char g_missing[512];         // VEXO_MISSING_DLL, lower-cased
-char g_missingEntries[512];  // VEXO_MISSING_ENTRY, lower-cased
+char g_missing[512];         // ",VEXO_MISSING_DLL,", lower-cased
+char g_missingEntries[512];  // ",VEXO_MISSING_ENTRY,", lower-cased
 DWORD g_failAllocation;
 HANDLE g_heap;  // VEXO_HEAP_LIMIT's
 
@@ -48,15 +48,18 @@ bool IsMissing(const char* path, const char* list = g_missing) {
   const char* name = path;
   for (const char* p = path; *p; ++p)
     if (*p == '\\' || *p == '/') name = p + 1;
-  char lower[MAX_PATH] = {};
-  for (int i = 0; name[i] && i < MAX_PATH - 1; ++i) lower[i] = static_cast<char>(tolower(name[i]));
-  for (const char* entry = list; *entry;) {
-    const char* end = strchr(entry, ',');
-    size_t length = end ? static_cast<size_t>(end - entry) : strlen(entry);
-    if (length == strlen(lower) && strncmp(entry, lower, length) == 0) return true;
-    entry += length + (end ? 1 : 0);
-  }
-  return false;
+  char wanted[MAX_PATH + 3] = {};
+  _snprintf(wanted, MAX_PATH + 2, ",%s,", name);
+  return strstr(list, _strlwr(wanted)) != nullptr;
+}
+
+// A list of the environment as ",a,b,", lower-cased; empty when unset.
+void ReadList(const char* variable, char (&list)[512]) {
+  const DWORD length = GetEnvironmentVariableA(variable, list + 1, sizeof list - 2);
+  if (length == 0 || length >= sizeof list - 2) return static_cast<void>(list[0] = 0);
+  list[0] = list[length + 1] = ',';
+  list[length + 2] = '\0';
+  _strlwr(list);
 }
 
 // ---------------------------------------------------------------- counting wrappers
@@ -83,25 +86,22 @@ REAL(AllocateAndInitializeSid); REAL(CertDuplicateCertificateContext); REAL(Inte
 REAL(InternetConnectA); REAL(HttpOpenRequestA); REAL(FindFirstUrlCacheEntryA); REAL(FindCloseUrlCache);
 REAL(InternetCloseHandle);
 
-REAL(LoadLibraryA);
-HMODULE WINAPI HookLoadLibraryA(LPCSTR name) {
+// A library of VEXO_MISSING_DLL is not loaded; the others are counted.
+template <typename Load>
+HMODULE Loaded(LPCSTR name, Load load) {
   if (IsMissing(name)) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
-  HMODULE module = RealLoadLibraryA(name);
+  HMODULE module = load();
   if (module) AddModule(module);
   return module;
 }
+REAL(LoadLibraryA);
+HMODULE WINAPI HookLoadLibraryA(LPCSTR name) { return Loaded(name, [=] { return RealLoadLibraryA(name); }); }
 REAL(LoadLibraryExA);
 HMODULE WINAPI HookLoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
-  if (IsMissing(name)) {
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
-  }
-  HMODULE module = RealLoadLibraryExA(name, file, flags);
-  if (module) AddModule(module);
-  return module;
+  return Loaded(name, [=] { return RealLoadLibraryExA(name, file, flags); });
 }
 // A file handle is counted when it is one: failure is INVALID_HANDLE_VALUE.
 REAL(CreateFileA);
@@ -118,7 +118,6 @@ BOOL WINAPI HookFreeLibrary(HMODULE module) {
   return freed;
 }
 
-
 // The texts the program drew (the status line), in the order drawn.
 char g_drawn[1024];
 REAL(DrawTextA);
@@ -132,7 +131,6 @@ int WINAPI HookDrawTextA(HDC dc, LPCSTR text, int length, LPRECT rect, UINT form
   }
   return RealDrawTextA(dc, text, length, rect, format);
 }
-
 
 // What a dialog of the last verification could show.
 DWORD g_trustUi;
@@ -183,27 +181,14 @@ const Hook kHooks[] = {
     HOOK(LoadLibraryA), HOOK(LoadLibraryExA), HOOK(CreateFileA), HOOK(FreeLibrary), HOOK(DrawTextA), HOOK(FreeSid),
     HOOK(CertFreeCertificateContext), HOOK(CoInitializeEx), HOOK(CoUninitialize), HOOK(GetProcAddress),
     HOOK(WinVerifyTrust),
-    COUNTED(CreateMutexA, handles, 1),
-    COUNTED(CreateEventA, handles, 1),
-    COUNTED(CreateThread, handles, 1),
-    COUNTED(CreateProcessA, handles, 2),
-    COUNTED(OpenProcessToken, handles, 1),
-    COUNTED(CloseHandle, handles, -1),
-    COUNTED(GetDC, dcs, 1),
-    COUNTED(ReleaseDC, dcs, -1),
-    COUNTED(CreateCompatibleDC, dcs, 1),
-    COUNTED(DeleteDC, dcs, -1),
-    COUNTED(CreateSolidBrush, gdi, 1),
-    COUNTED(CreateFontIndirectA, gdi, 1),
-    COUNTED(CreateCompatibleBitmap, gdi, 1),
-    COUNTED(DeleteObject, gdi, -1),
-    COUNTED(AllocateAndInitializeSid, sids, 1),
-    COUNTED(CertDuplicateCertificateContext, certs, 1),
-    COUNTED(InternetOpenA, inet, 1),
-    COUNTED(InternetConnectA, inet, 1),
-    COUNTED(HttpOpenRequestA, inet, 1),
-    COUNTED(FindFirstUrlCacheEntryA, inet, 1),
-    COUNTED(FindCloseUrlCache, inet, -1),
+    COUNTED(CreateMutexA, handles, 1), COUNTED(CreateEventA, handles, 1), COUNTED(CreateThread, handles, 1),
+    COUNTED(CreateProcessA, handles, 2), COUNTED(OpenProcessToken, handles, 1), COUNTED(CloseHandle, handles, -1),
+    COUNTED(GetDC, dcs, 1), COUNTED(ReleaseDC, dcs, -1), COUNTED(CreateCompatibleDC, dcs, 1),
+    COUNTED(DeleteDC, dcs, -1), COUNTED(CreateSolidBrush, gdi, 1), COUNTED(CreateFontIndirectA, gdi, 1),
+    COUNTED(CreateCompatibleBitmap, gdi, 1), COUNTED(DeleteObject, gdi, -1),
+    COUNTED(AllocateAndInitializeSid, sids, 1), COUNTED(CertDuplicateCertificateContext, certs, 1),
+    COUNTED(InternetOpenA, inet, 1), COUNTED(InternetConnectA, inet, 1), COUNTED(HttpOpenRequestA, inet, 1),
+    COUNTED(FindFirstUrlCacheEntryA, inet, 1), COUNTED(FindCloseUrlCache, inet, -1),
     COUNTED(InternetCloseHandle, inet, -1),
 };
 
@@ -318,17 +303,6 @@ void PatchImports(HMODULE module) {
   }
 }
 
-DWORD ProcessHandleCount() {
-  typedef BOOL(WINAPI * Fn)(HANDLE, PDWORD);
-  Fn count = reinterpret_cast<Fn>(
-      reinterpret_cast<void (*)()>(RealGetProcAddress(GetModuleHandleA("kernel32.dll"), "GetProcessHandleCount")));
-  DWORD handles = 0;
-  if (count) count(GetCurrentProcess(), &handles);
-  return handles;
-}
-
-DWORD g_processHandlesAtStart;
-
 // A heap of 64 KB at most (Wine gives no smaller one), filled with blocks
 // of 1 KB, then as many given back as make room for bytes.
 HANDLE LimitedHeap(DWORD bytes) {
@@ -354,15 +328,11 @@ void SeamInstall() {
     g_failAllocation = strtoul(text, nullptr, 0);
   if (GetEnvironmentVariableA("VEXO_HEAP_LIMIT", text, sizeof text) - 1 < sizeof text - 1)
     g_heap = LimitedHeap(strtoul(text, nullptr, 0));
-  if (GetEnvironmentVariableA("VEXO_MISSING_DLL", g_missing, sizeof g_missing) >= sizeof g_missing) g_missing[0] = 0;
-  if (GetEnvironmentVariableA("VEXO_MISSING_ENTRY", g_missingEntries, sizeof g_missingEntries) >= sizeof g_missingEntries)
-    g_missingEntries[0] = 0;
-  for (char* p = g_missing; *p; ++p) *p = static_cast<char>(tolower(*p));
-  for (char* p = g_missingEntries; *p; ++p) *p = static_cast<char>(tolower(*p));
+  ReadList("VEXO_MISSING_DLL", g_missing);
+  ReadList("VEXO_MISSING_ENTRY", g_missingEntries);
   if (GetEnvironmentVariableA("VEXO_FAIL", text, sizeof text) - 1 < sizeof text - 1) {
     for (char* entry = strtok(text, ";"); entry; entry = strtok(nullptr, ";")) ParseFailure(entry);
   }
-  g_processHandlesAtStart = ProcessHandleCount();
   PatchImports(GetModuleHandleA(nullptr));
 }
 
@@ -385,8 +355,6 @@ void SeamReport(DWORD runStatus) {
     if (modules[0]) strncat(modules, ",", sizeof modules - strlen(modules) - 1);
     strncat(modules, name, sizeof modules - strlen(modules) - 1);
   }
-  const DWORD processHandles = ProcessHandleCount();
-  const DWORD gdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
 
   char path[MAX_PATH];
   DWORD length = GetEnvironmentVariableA("VEXO_SEAM_REPORT", path, sizeof path);
@@ -394,11 +362,9 @@ void SeamReport(DWORD runStatus) {
   char report[2048];
   _snprintf(report, sizeof report - 1,
             "status=%lu\r\nheap=%ld\r\nallocations=%ld\r\nhandles=%ld\r\nlibraries=%ld\r\nlibraries_left=%s\r\n"
-            "dcs=%ld\r\ngdi=%ld\r\nsids=%ld\r\ncerts=%ld\r\ninet=%ld\r\ncom=%ld\r\nprocess_handles_start=%lu\r\n"
-            "process_handles_end=%lu\r\ngui_gdi_objects=%lu\r\ndrawn=%s\r\ntrust_ui=%lu\r\n",
+            "dcs=%ld\r\ngdi=%ld\r\nsids=%ld\r\ncerts=%ld\r\ninet=%ld\r\ncom=%ld\r\ndrawn=%s\r\ntrust_ui=%lu\r\n",
             runStatus, counts.heap, counts.allocations, counts.handles, counts.libraries, modules, counts.dcs,
-            counts.gdi, counts.sids, counts.certs, counts.inet, counts.com, g_processHandlesAtStart, processHandles, gdiObjects, g_drawn,
-            g_trustUi);
+            counts.gdi, counts.sids, counts.certs, counts.inet, counts.com, g_drawn, g_trustUi);
   report[sizeof report - 1] = 0;
   HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;

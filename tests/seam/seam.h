@@ -21,9 +21,8 @@
 // (threads and events included), loaded libraries (with their names),
 // device contexts, GDI objects, SIDs, certificate copies, Internet handles
 // (sessions, connections, requests, cache searches) and COM
-// initialisations, and the system's own process handle and GDI object
-// counts for comparison. Counts move atomically: the download has a
-// thread of its own. Also the texts drawn with DrawTextA (the status
+// initialisations. Counts move atomically: the download and the pings
+// have threads of their own. Also the texts drawn with DrawTextA (the status
 // line), in order, " | " between them. And the trust interface the last
 // verification asked WinVerifyTrust for (calls that only close one aside):
 // 2 (none) also when no window may own it, 0 with no verification.

@@ -326,17 +326,15 @@ static int Tamper(const char *url)
 {
     char buffer[4096], moved[MAX_PATH + 8];
     INTERNET_CACHE_ENTRY_INFOA *entry = (INTERNET_CACHE_ENTRY_INFOA *)buffer;
-    DWORD size = sizeof buffer, written;
+    DWORD size = sizeof buffer, written, error[3];
     if (!GetUrlCacheEntryInfoA(url, entry, &size) || !entry->lpszLocalFileName) return printf("{}\n"), 1;
-    HANDLE f = CreateFileA(entry->lpszLocalFileName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                           OPEN_EXISTING, 0, NULL);
-    DWORD overwrite = f == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-    if (!overwrite) WriteFile(f, "not the package", 15, &written, NULL), CloseHandle(f);
-    snprintf(moved, sizeof moved, "%s.moved", entry->lpszLocalFileName);
-    DWORD rename = MoveFileA(entry->lpszLocalFileName, moved) ? MoveFileA(moved, entry->lpszLocalFileName), 0
-                                                               : GetLastError();
-    DWORD remove = DeleteFileA(entry->lpszLocalFileName) ? 0 : GetLastError();
-    printf("{\"overwrite\": %lu, \"rename\": %lu, \"delete\": %lu}\n", overwrite, rename, remove);
+    const char *file = entry->lpszLocalFileName;
+    HANDLE f = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    error[0] = f == INVALID_HANDLE_VALUE ? GetLastError() : (WriteFile(f, "not it", 6, &written, NULL), CloseHandle(f), 0);
+    snprintf(moved, sizeof moved, "%s.moved", file);
+    error[1] = MoveFileA(file, moved) ? (MoveFileA(moved, file), 0) : GetLastError();
+    error[2] = DeleteFileA(file) ? 0 : GetLastError();
+    printf("{\"overwrite\": %lu, \"rename\": %lu, \"delete\": %lu}\n", error[0], error[1], error[2]);
     return 0;
 }
 
