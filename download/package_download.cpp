@@ -72,8 +72,18 @@ struct ProgressNote {
   ULONG statusCode;
 };
 
-
 }  // namespace
+
+// Folders held open while the package in them is checked, run and
+// deleted, each a plain folder and not a junction or another reparse
+// point. They are shared for reading and writing only, so nobody can
+// rename, move or delete one meanwhile (and a folder that holds something
+// cannot become a junction): a path through them names the same file
+// until they are let go, whoever else can write to the user's folders.
+struct FolderPins {
+  HANDLE folders[kPathChars];  // two paths: a folder takes a name and a backslash
+  int count;
+};
 
 // What the download service calls, on the download thread.
 class DownloadWatch final : public IBindStatusCallback {
@@ -135,6 +145,8 @@ struct PackageDownload {
   bool abandoned;
   bool succeeded;
   HANDLE held;  // the downloaded file, held open from its checks until the clean-up
+  bool packagePinned;  // the folders of its path are in pins
+  FolderPins pins;     // from the hold, or the clean-up, to the end of the clean-up
 };
 
 namespace {
@@ -371,16 +383,6 @@ INTERNET_CACHE_ENTRY_INFOA* ReadEntry(const WinInetEntries* wininet, const char*
   }
 }
 
-// Folders held open while what is in them is deleted, each a plain
-// folder and not a junction or another reparse point. They are shared for
-// reading and writing only, so nobody can rename, move or delete one
-// meanwhile (and a folder that holds something cannot become a junction):
-// a path through them names the same file until they are let go, whoever
-// else can write to the user's folders.
-struct FolderPins {
-  HANDLE folders[kPathChars];  // two paths: a folder takes a name and a backslash
-  int count;
-};
 
 // Pins every folder of a file's path below its drive's root; false when
 // the path is on no drive, or a folder cannot be held or is a reparse
@@ -555,13 +557,16 @@ HRESULT RunPackageDownload(PackageDownload* download, CDownloadBindStatusCallbac
 }
 
 HANDLE HoldDownloadedFile(PackageDownload* download) {
-  // Read by the checks and by nobody's writes: without FILE_SHARE_WRITE
-  // or FILE_SHARE_DELETE no other program can change, rename or delete
-  // the file until the clean-up lets it go. The package itself may still
-  // open it for reading, and its process be created from it.
-  HANDLE file = download->succeeded ? CreateFileA(download->cacheFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                                    : INVALID_HANDLE_VALUE;
+  // Every folder of its path pinned, so that the path it is started by
+  // names this file; the file read by the checks and by nobody's writes:
+  // without FILE_SHARE_WRITE or FILE_SHARE_DELETE no other program can
+  // change, rename or delete it until the clean-up lets it go. The package
+  // itself may still open it for reading, and its process be created from
+  // it.
+  download->packagePinned = download->succeeded && PinFolders(download->cacheFile, &download->pins);
+  HANDLE file = download->packagePinned ? CreateFileA(download->cacheFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                        : INVALID_HANDLE_VALUE;
   download->held = file == INVALID_HANDLE_VALUE ? nullptr : file;
   return download->held;
 }
@@ -572,9 +577,10 @@ const char* DownloadedFile(const PackageDownload* download) {
 
 void RemoveDownloadLeftovers(PackageDownload* download) {
   const WinInetEntries* wininet = WinInet();
-  // The folders of the files are pinned before the package is let go.
-  FolderPins pins = {};
-  const bool pinned = PinFolders(download->cacheFile, &pins) && PinFolders(download->namedFile, &pins);
+  // The folders of the files are pinned before the package is let go
+  // (the package's since it was held).
+  const bool pinned = (download->packagePinned || PinFolders(download->cacheFile, &download->pins)) &&
+                      PinFolders(download->namedFile, &download->pins);
   if (download->held) CloseHandle(download->held);
   download->held = nullptr;
   // A download thread left running may still be writing the rest: only
@@ -594,7 +600,7 @@ void RemoveDownloadLeftovers(PackageDownload* download) {
     DeleteFileA(download->cacheFile);
     DeleteFileA(download->namedFile);
   }
-  Unpin(&pins);
+  Unpin(&download->pins);
   if (wininet) RemoveEntry(wininet, download->url);
 }
 

@@ -33,11 +33,12 @@ HRESULT RunPackageDownload(PackageDownload* download, CDownloadBindStatusCallbac
 // The local path of the downloaded package; empty unless it succeeded.
 const char* DownloadedFile(const PackageDownload* download);
 
-// Opens the downloaded package for reading and holds it until the
-// clean-up: no other program can write, rename or delete it meanwhile, so
-// the file that is checked is the file that runs. Null when the download
-// did not succeed or the file cannot be held so (another program has it
-// open for writing, say).
+// Opens the downloaded package for reading and holds it, and every folder
+// of its path, until the clean-up: no other program can write, rename or
+// delete it, or swap a folder of its path, meanwhile, so the file that is
+// checked is the file that runs. Null when the download did not succeed
+// or the file cannot be held so (another program has it open for writing,
+// a folder of its path is a junction).
 HANDLE HoldDownloadedFile(PackageDownload* download);
 
 // Removes what the download left behind, each folder checked and held

@@ -16,8 +16,9 @@
  *   probe render <bmp> <utf-16le hex>   the status line as the installer draws it
  *   probe cache [/delete] <url>...   {"<url>": "present" | "absent"}
  *   probe tamper <url>  as another program of the user would: overwrites,
- *                     renames and deletes the file of url's cache entry;
- *                     the error of each ({"overwrite": 32, ...}; 0 done)
+ *                     renames and deletes the file of url's cache entry,
+ *                     renames its folder; the error of each
+ *                     ({"overwrite": 32, ...}; 0 done)
  *   probe load <dll>  loads a library (exit code 0 when it did) */
 #include <windows.h>
 #include <commctrl.h>
@@ -326,7 +327,8 @@ static int Tamper(const char *url)
 {
     char buffer[4096], moved[MAX_PATH + 8];
     INTERNET_CACHE_ENTRY_INFOA *entry = (INTERNET_CACHE_ENTRY_INFOA *)buffer;
-    DWORD size = sizeof buffer, written, error[3];
+    char folder[MAX_PATH], *cut;
+    DWORD size = sizeof buffer, written, error[4];
     if (!GetUrlCacheEntryInfoA(url, entry, &size) || !entry->lpszLocalFileName) return printf("{}\n"), 1;
     const char *file = entry->lpszLocalFileName;
     HANDLE f = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
@@ -334,7 +336,11 @@ static int Tamper(const char *url)
     snprintf(moved, sizeof moved, "%s.moved", file);
     error[1] = MoveFileA(file, moved) ? (MoveFileA(moved, file), 0) : GetLastError();
     error[2] = DeleteFileA(file) ? 0 : GetLastError();
-    printf("{\"overwrite\": %lu, \"rename\": %lu, \"delete\": %lu}\n", error[0], error[1], error[2]);
+    lstrcpynA(folder, file, MAX_PATH), (cut = strrchr(folder, '\\')) && (*cut = 0);   /* the file's folder */
+    snprintf(moved, sizeof moved, "%s.moved", folder);
+    error[3] = MoveFileA(folder, moved) ? (MoveFileA(moved, folder), 0) : GetLastError();
+    printf("{\"overwrite\": %lu, \"rename\": %lu, \"delete\": %lu, \"rename folder\": %lu}\n", error[0],
+           error[1], error[2], error[3]);
     return 0;
 }
 
