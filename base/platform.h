@@ -3,6 +3,7 @@
 #define VEXO_BASE_PLATFORM_H
 
 #include <windows.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <commctrl.h>
 #include <wininet.h>

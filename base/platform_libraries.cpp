@@ -53,7 +53,7 @@ void Release(HMODULE& module) {
 LIBRARY(WinInet,
         "wininet.dll\0InternetCanonicalizeUrlA\0DeleteUrlCacheEntryA\0InternetOpenA\0InternetCloseHandle\0"
         "InternetSetOptionA\0InternetCrackUrlA\0InternetConnectA\0HttpOpenRequestA\0HttpSendRequestA\0"
-        "FindFirstUrlCacheEntryA\0FindNextUrlCacheEntryA\0FindCloseUrlCache\0GetUrlCacheEntryInfoA\0")
+        "GetUrlCacheEntryInfoA\0")
 LIBRARY(NetApi, "netapi32.dll\0Netbios\0")
 LIBRARY(ComCtl, "comctl32.dll\0InitCommonControlsEx\0")
 LIBRARY(Shell, "shell32.dll\0Shell_NotifyIconA\0")

@@ -23,9 +23,6 @@ struct WinInetEntries {
   decltype(&InternetConnectA) InternetConnectA;
   decltype(&HttpOpenRequestA) HttpOpenRequestA;
   decltype(&HttpSendRequestA) HttpSendRequestA;
-  decltype(&FindFirstUrlCacheEntryA) FindFirstUrlCacheEntryA;
-  decltype(&FindNextUrlCacheEntryA) FindNextUrlCacheEntryA;
-  decltype(&FindCloseUrlCache) FindCloseUrlCache;
   decltype(&GetUrlCacheEntryInfoA) GetUrlCacheEntryInfoA;
 };
 

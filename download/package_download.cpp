@@ -45,8 +45,8 @@ namespace {
 
 constexpr DWORD kWatchIntervalMs = 100;  // how often the installer's thread looks at the download
 constexpr DWORD kAbortGraceMs = 5000;    // how long a download asked to stop gets to end
-constexpr DWORD kEntryInfoBytes = 4096;         // first size of a cache entry's record
-constexpr DWORD kMaxEntryInfoBytes = 65536;     // cache entries larger than this are not looked at
+// Room for the URLs of the redirects followed, and the last URL asked for.
+constexpr size_t kRedirectChars = (kMaxRedirects + 1) * (INTERNET_MAX_URL_LENGTH + 1) + 1;
 constexpr UINT kRelayProgress = WM_APP + 1;     // to the installer's thread: a data notification
 constexpr UINT kRelayAbort = WM_APP + 2;        // to the download thread: abort the binding
 // Packages of 2^31 - 1 bytes and more are refused: the progress bar's
@@ -73,17 +73,6 @@ struct ProgressNote {
 };
 
 }  // namespace
-
-// Folders held open while the package in them is checked, run and
-// deleted, each a plain folder and not a junction or another reparse
-// point. They are shared for reading and writing only, so nobody can
-// rename, move or delete one meanwhile (and a folder that holds something
-// cannot become a junction): a path through them names the same file
-// until they are let go, whoever else can write to the user's folders.
-struct FolderPins {
-  HANDLE folders[kPathChars];  // two paths: a folder takes a name and a backslash
-  int count;
-};
 
 // What the download service calls, on the download thread.
 class DownloadWatch final : public IBindStatusCallback {
@@ -130,6 +119,8 @@ struct PackageDownload {
   ULONG received;   // what the end-of-data notification counted
   char cacheFile[kPathChars];
   char namedFile[kPathChars];
+  char redirectUrls[kRedirectChars];  // each ended by a NUL; an empty one ends them
+  size_t redirectChars;               // used of redirectUrls, without the empty one
 
   // Set by the installer's thread before the download thread starts.
   char* url;  // in the same block, after the record
@@ -144,9 +135,6 @@ struct PackageDownload {
   IBindStatusCallback* progress;  // the interactive modes' callback, else null
   bool abandoned;
   bool succeeded;
-  HANDLE held;  // the downloaded file, held open from its checks until the clean-up
-  bool packagePinned;  // the folders of its path are in pins
-  FolderPins pins;     // from the hold, or the clean-up, to the end of the clean-up
 };
 
 namespace {
@@ -364,69 +352,38 @@ HRESULT OutcomeOf(PackageDownload* download) {
   return download->result;
 }
 
-// Reads the URL-cache entry of url, or with url null the next entry of
-// *search (the first when *search is null), into a heap record regrown
-// to the size the entry needs; null when there is none (or no memory).
-INTERNET_CACHE_ENTRY_INFOA* ReadEntry(const WinInetEntries* wininet, const char* url, HANDLE* search) {
-  for (DWORD capacity = kEntryInfoBytes;;) {
-    auto* entry = static_cast<INTERNET_CACHE_ENTRY_INFOA*>(AllocateBuffer(capacity));
-    if (!entry) return nullptr;
-    DWORD size = capacity;
-    const BOOL found = url ? wininet->GetUrlCacheEntryInfoA(url, entry, &size)
-                       : *search ? wininet->FindNextUrlCacheEntryA(*search, entry, &size)
-                                 : (*search = wininet->FindFirstUrlCacheEntryA(nullptr, entry, &size)) != nullptr;
-    if (found) return entry;
-    FreeBuffer(entry);
-    // A larger entry is read again into a larger record.
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size > kMaxEntryInfoBytes || size <= capacity) return nullptr;
-    capacity = size;
+// Notes a URL the download went on to, once, when it is not the package's
+// own; one that does not fit is not noted.
+void NoteUrl(PackageDownload* download, const char* url) {
+  if (!url[0] || lstrcmpA(url, download->url) == 0) return;
+  for (const char* noted = download->redirectUrls; *noted; noted += lstrlenA(noted) + 1)
+    if (lstrcmpA(noted, url) == 0) return;
+  const size_t room = kRedirectChars - download->redirectChars - 1;
+  char* end = download->redirectUrls + download->redirectChars;
+  if (SUCCEEDED(BoundedCopy(end, room, url))) download->redirectChars += static_cast<size_t>(lstrlenA(url)) + 1;
+  else end[0] = '\0';
+}
+
+__attribute__((noinline)) void NoteWideUrl(PackageDownload* download, const wchar_t* url) {
+  char narrow[INTERNET_MAX_URL_LENGTH + 1];
+  NarrowInto(url, narrow, static_cast<int>(sizeof narrow));
+  NoteUrl(download, narrow);
+}
+
+// The URL of the request whose answer arrives, where the binding tells it:
+// the end of a redirect chain the service did not announce.
+__attribute__((noinline)) void NoteAnsweringUrl(PackageDownload* download) {
+  IWinInetInfo* info = nullptr;
+  if (!download->binding ||
+      FAILED(download->binding->QueryInterface(IID_IWinInetInfo, reinterpret_cast<void**>(&info))) || !info)
+    return;
+  char url[INTERNET_MAX_URL_LENGTH + 1];
+  DWORD size = sizeof url;
+  if (info->QueryOption(INTERNET_OPTION_URL, url, &size) == S_OK && size < sizeof url) {
+    url[size] = '\0';
+    NoteUrl(download, url);
   }
-}
-
-
-// Pins every folder of a file's path below its drive's root; false when
-// the path is on no drive, or a folder cannot be held or is a reparse
-// point: nothing in it is then touched. An empty path needs no pin.
-bool PinFolders(const char* file, FolderPins* pins) {
-  char path[kPathChars];
-  if (!file[0]) return true;
-  if (FAILED(BoundedCopy(path, sizeof path, file)) || path[1] != ':' || path[2] != '\\') return false;
-  for (char* p = path + 3; *p; p = CharNextA(p)) {
-    if (*p != '\\') continue;
-    *p = '\0';
-    // Listing takes part in sharing (reading attributes alone would not).
-    HANDLE folder = CreateFileA(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (folder == INVALID_HANDLE_VALUE) return false;
-    pins->folders[pins->count++] = folder;
-    // Held, the folder can no longer be swapped: its attributes by path
-    // are those of the folder held.
-    if ((GetFileAttributesA(path) & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) !=
-            FILE_ATTRIBUTE_DIRECTORY ||
-        pins->count == static_cast<int>(sizeof pins->folders / sizeof pins->folders[0]))
-      return false;
-    *p = '\\';
-  }
-  return true;
-}
-
-void Unpin(FolderPins* pins) {
-  while (pins->count > 0) CloseHandle(pins->folders[--pins->count]);
-}
-
-bool IsDownloadedFile(const PackageDownload* download, const char* file) {
-  return file && file[0] && (lstrcmpiA(file, download->cacheFile) == 0 || lstrcmpiA(file, download->namedFile) == 0);
-}
-
-// Deletes the entry of url with its file's folders pinned (the cache
-// deletes the file by its path).
-void RemoveEntry(const WinInetEntries* wininet, const char* url) {
-  INTERNET_CACHE_ENTRY_INFOA* entry = ReadEntry(wininet, url, nullptr);
-  if (!entry) return;
-  FolderPins pins = {};
-  if (PinFolders(entry->lpszLocalFileName ? entry->lpszLocalFileName : "", &pins)) wininet->DeleteUrlCacheEntryA(url);
-  Unpin(&pins);
-  FreeBuffer(entry);
+  info->Release();
 }
 
 }  // namespace
@@ -461,6 +418,8 @@ HRESULT STDMETHODCALLTYPE DownloadWatch::OnProgress(ULONG progress, ULONG progre
       if (++download->requests > kMaxRedirects + 1) AskToStop(download, kTooManyRedirects);
       break;
     case BINDSTATUS_REDIRECTING:
+      // The new URL's entry may come to hold the package.
+      NoteWideUrl(download, statusText);
       if (++download->redirects > kMaxRedirects) AskToStop(download, kTooManyRedirects);
       break;
     case BINDSTATUS_CACHEFILENAMEAVAILABLE:
@@ -468,6 +427,7 @@ HRESULT STDMETHODCALLTYPE DownloadWatch::OnProgress(ULONG progress, ULONG progre
       break;
     case BINDSTATUS_BEGINDOWNLOADDATA:
       download->announced = progressMax;
+      NoteAnsweringUrl(download);
       // An error page is no package, whatever the service makes of it.
       if (HttpStatusOf(download->binding) >= 400) AskToStop(download, kServerError);
       break;
@@ -556,52 +516,9 @@ HRESULT RunPackageDownload(PackageDownload* download, CDownloadBindStatusCallbac
   return outcome;
 }
 
-HANDLE HoldDownloadedFile(PackageDownload* download) {
-  // Every folder of its path pinned, so that the path it is started by
-  // names this file; the file read by the checks and by nobody's writes:
-  // without FILE_SHARE_WRITE or FILE_SHARE_DELETE no other program can
-  // change, rename or delete it until the clean-up lets it go. The package
-  // itself may still open it for reading, and its process be created from
-  // it.
-  download->packagePinned = download->succeeded && PinFolders(download->cacheFile, &download->pins);
-  HANDLE file = download->packagePinned ? CreateFileA(download->cacheFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                                        : INVALID_HANDLE_VALUE;
-  download->held = file == INVALID_HANDLE_VALUE ? nullptr : file;
-  return download->held;
-}
-
-const char* DownloadedFile(const PackageDownload* download) {
-  return download->succeeded ? download->cacheFile : "";
-}
-
-void RemoveDownloadLeftovers(PackageDownload* download) {
-  const WinInetEntries* wininet = WinInet();
-  // The folders of the files are pinned before the package is let go
-  // (the package's since it was held).
-  const bool pinned = (download->packagePinned || PinFolders(download->cacheFile, &download->pins)) &&
-                      PinFolders(download->namedFile, &download->pins);
-  if (download->held) CloseHandle(download->held);
-  download->held = nullptr;
-  // A download thread left running may still be writing the rest: only
-  // the package URL's own entry goes then.
-  if (wininet && pinned && !download->abandoned) {
-    // Every entry that holds a file of this download, whatever its URL (a
-    // redirect's target holds the package; other URLs of the chain are the
-    // server's choice, and their entries, holding none, are not this
-    // run's); then the files, which no entry holds any more.
-    HANDLE search = nullptr;
-    while (INTERNET_CACHE_ENTRY_INFOA* entry = ReadEntry(wininet, nullptr, &search)) {
-      if (entry->lpszSourceUrlName && IsDownloadedFile(download, entry->lpszLocalFileName))
-        wininet->DeleteUrlCacheEntryA(entry->lpszSourceUrlName);
-      FreeBuffer(entry);
-    }
-    if (search) wininet->FindCloseUrlCache(search);
-    DeleteFileA(download->cacheFile);
-    DeleteFileA(download->namedFile);
-  }
-  Unpin(&download->pins);
-  if (wininet) RemoveEntry(wininet, download->url);
+DownloadTrail TrailOf(const PackageDownload* download) {
+  return {download->url, download->redirectUrls, download->succeeded ? download->cacheFile : "",
+          download->namedFile, !download->thread && !download->abandoned};
 }
 
 void ReleasePackageDownload(PackageDownload* download) {

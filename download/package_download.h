@@ -30,24 +30,19 @@ PackageDownload* CreatePackageDownload(const char* url);
 // over-redirected or cancelled download.
 HRESULT RunPackageDownload(PackageDownload* download, CDownloadBindStatusCallback* progress);
 
-// The local path of the downloaded package; empty unless it succeeded.
-const char* DownloadedFile(const PackageDownload* download);
+// What a download leaves in the URL cache, as far as the run knows it:
+// the URLs it asked for and the files the download service named. The
+// clean-up looks up exactly these, never the whole cache.
+struct DownloadTrail {
+  const char* url;        // the package's URL
+  const char* redirects;  // URLs the download was sent on to, each ended by a NUL; an empty one ends them
+  const char* cacheFile;  // the local path the download returned; empty unless it succeeded
+  const char* namedFile;  // the cache file the service announced, if it did
+  bool settled;           // the download thread has ended: nothing of this changes any more
+};
 
-// Opens the downloaded package for reading and holds it, and every folder
-// of its path, until the clean-up: no other program can write, rename or
-// delete it, or swap a folder of its path, meanwhile, so the file that is
-// checked is the file that runs. Null when the download did not succeed
-// or the file cannot be held so (another program has it open for writing,
-// a folder of its path is a junction).
-HANDLE HoldDownloadedFile(PackageDownload* download);
-
-// Removes what the download left behind, each folder checked and held
-// against renaming while files in it are deleted (a folder that is a
-// junction, or cannot be held, is left alone), and only then lets go of
-// the package: the files it named as its cache files with the entries
-// that hold them, the entries of URLs it was redirected to that hold one
-// of those files, and the entry of its URL.
-void RemoveDownloadLeftovers(PackageDownload* download);
+// The record's trail; valid until the record is released.
+DownloadTrail TrailOf(const PackageDownload* download);
 
 // Gives up the caller's hold on the record.
 void ReleasePackageDownload(PackageDownload* download);

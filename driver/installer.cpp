@@ -1,6 +1,7 @@
 #include "driver/installer.h"
 
 #include "download/download_session.h"
+#include "download/held_package.h"
 #include "download/package_check.h"
 #include "download/package_download.h"
 #include "base/bounded_string.h"
@@ -106,6 +107,7 @@ class InstallRun {
   char* composedUrl_ = nullptr;
   DWORD composedSize_ = 0;
   char* canonicalUrl_ = nullptr;
+  HeldPackage* held_ = nullptr;           // the package's private copy, from the download's end
   PackageDownload* download_ = nullptr;  // holds the cache file name
   HANDLE mutex_ = nullptr;
 };
@@ -209,7 +211,8 @@ bool InstallRun::Download() {
 
   if (!kSilentMode && !ShowStatusText(IDS_STATUS_PACKAGE, packageFileName_, false)) return ReportCancelled();
 
-  download_ = CreatePackageDownload(canonicalUrl_);
+  held_ = CreateHeldPackage();
+  if (held_) download_ = CreatePackageDownload(canonicalUrl_);
   if (!download_) return ReportOutOfMemory(ERROR_OUTOFMEMORY);
 
   SendStatisticsPing(kStatisticsStart, PingWindow());
@@ -228,18 +231,20 @@ bool InstallRun::Download() {
   }
 
   if (!kSilentMode && window_->IsCancelled()) return ReportCancelled();
-  // What runs as administrator is what was checked: the package is held
-  // open, so that no other program can change it, from here until it has
-  // run. Only a Windows program is a package: a login or notice page
-  // answered with status 200, or an empty body, is a failed download.
-  HANDLE package = SUCCEEDED(result) ? HoldDownloadedFile(download_) : nullptr;
-  if (!package || !IsWindowsProgram(package)) return ReportDownloadFailed(IDS_PACKAGE_NOT_FOUND, ERROR_FILE_NOT_FOUND);
-  // Builds that pin the package's digest or require its signer refuse it
-  // here, before the outcome is reported: as a failed download, with a
-  // text of its own.
-  DWORD refusal = CheckPackageDigest(package);
+  // What runs as administrator is a copy of what was downloaded, in a
+  // folder of this run's own that only administrators can write, held
+  // open from here until it has run; every check reads that copy. A copy
+  // that cannot be made is a failed download. Only a Windows program is a
+  // package: a login or notice page answered with status 200, or an empty
+  // body, is a failed download too.
+  if (FAILED(result) || !HoldPackage(held_, TrailOf(download_), packageFileName_) || !IsWindowsProgram(held_->copy))
+    return ReportDownloadFailed(IDS_PACKAGE_NOT_FOUND, ERROR_FILE_NOT_FOUND);
+  // Builds that pin the package's digest or its signer refuse it here,
+  // before the outcome is reported: as a failed download, with a text of
+  // its own.
+  DWORD refusal = CheckPackageDigest(held_->copy);
   if (refusal != ERROR_SUCCESS) return ReportDownloadFailed(IDS_PACKAGE_BAD_DIGEST, refusal);
-  refusal = CheckPackageSigner(modulePath_, DownloadedFile(download_), package);
+  refusal = CheckPackageSigner(held_->copyPath, held_->copy);
   if (refusal != ERROR_SUCCESS) return ReportDownloadFailed(IDS_PACKAGE_NOT_TRUSTED, refusal);
   SendStatisticsPing(kStatisticsFinished, PingWindow());
   if (!kSilentMode && !ShowStatusText(IDS_STATUS_VERIFYING, packageFileName_, false)) return ReportCancelled();
@@ -250,7 +255,7 @@ void InstallRun::FinishInstall() {
   if (!kSilentMode) window_->Close();
   // The package's own outcome is the run's: its exit code, or why it could
   // not be started.
-  status_ = RunPackage(DownloadedFile(download_), kPackageSilentMode);
+  status_ = RunPackage(held_->copyPath, kPackageSilentMode, held_->folderPath, held_->tempPath);
   if (status_ == ERROR_SUCCESS_REBOOT_REQUIRED) restartRequired_ = true;
 }
 
@@ -261,10 +266,12 @@ DWORD InstallRun::Cleanup() {
   window_ = nullptr;
   if (Interactive()) RemoveTrayIcon();
   if (download_) {
-    RemoveDownloadLeftovers(download_);
+    RemoveHeldPackage(held_, TrailOf(download_));
+    held_ = nullptr;
     ReleasePackageDownload(download_);
     download_ = nullptr;
   }
+  FreeSlot(held_);
   FreeSlot(canonicalUrl_);
   FreeSlot(composedUrl_);
   FreeSlot(productName_);

@@ -26,7 +26,7 @@ DWORD WaitWithMessagePump(HANDLE process) {
   }
 }
 
-DWORD RunPackage(const char* path, bool packageSilent) {
+DWORD RunPackage(const char* path, bool packageSilent, const char* folder, const char* temp) {
   // "path" /norestart [/S], the quotes and the terminator included.
   size_t size = static_cast<size_t>(lstrlenA(path)) + (sizeof kNoRestart - 1) + 3;
   if (packageSilent) size += sizeof kSilent - 1;
@@ -46,8 +46,9 @@ DWORD RunPackage(const char* path, bool packageSilent) {
              FAILED(BoundedAppend(commandLine, size, kNoRestart)) ||
              (packageSilent && FAILED(BoundedAppend(commandLine, size, kSilent)))) {
     result = ERROR_INSTALL_FAILURE;
-  } else if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
-                             nullptr, &startup, &process)) {
+  } else if (!SetEnvironmentVariableA("TEMP", temp) || !SetEnvironmentVariableA("TMP", temp) ||
+             !CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, folder,
+                             &startup, &process)) {
     result = LastErrorOfFailure();
   } else {
     result = WaitWithMessagePump(process.hProcess);

@@ -5,6 +5,9 @@
 #include "base/heap.h"
 #include "base/command_line.h"
 #include "base/system_library.h"
+#if VEXO_PACKAGE_SIGNER_CHECK
+#include "base/package_signer.h"  // written by the build: the recorded certificate
+#endif
 
 namespace {
 
@@ -74,12 +77,8 @@ struct HeldForVerify {
   const CERT_CONTEXT* targetSigner = nullptr;
 };
 
-// silentOnly: nothing is ever shown; a target not signed by the reference's
-// signer is not trusted, whatever Windows would say of it.
-// targetFile, when given, is the target held open: both of its
-// verifications read the file through it.
-int CompareSignersAndVerify(const char* referencePath, const char* targetPath, HANDLE targetFile, HWND window,
-                            CertCompareCertificateFn compare, HeldForVerify* held, bool silentOnly) {
+int CompareSignersAndVerify(const char* referencePath, const char* targetPath, HWND window,
+                            CertCompareCertificateFn compare, HeldForVerify* held) {
   held->referencePath = MakeWidePath(referencePath);
   if (!held->referencePath) return kTrustNotTrusted;
   bool referenceSigned = false;
@@ -93,7 +92,7 @@ int CompareSignersAndVerify(const char* referencePath, const char* targetPath, H
   // probed at all and counts as not signed.
   bool targetSigned = false;
   if (referenceSigned) {
-    outcome = QueryFileTrust(held->targetPath, window, WTD_UI_NONE, &targetSigned, &held->targetSigner, targetFile);
+    outcome = QueryFileTrust(held->targetPath, window, WTD_UI_NONE, &targetSigned, &held->targetSigner);
     if (outcome == kTrustUnavailable) return kTrustUnavailable;
   }
 
@@ -101,15 +100,10 @@ int CompareSignersAndVerify(const char* referencePath, const char* targetPath, H
   bool sameSigner = referenceSigned && targetSigned && held->referenceSigner && held->targetSigner &&
                     compare(kCertificateEncoding, held->referenceSigner->pCertInfo,
                             held->targetSigner->pCertInfo);
-  if (silentOnly) {
-    if (!sameSigner) return kTrustNotTrusted;
-    return QueryFileTrust(held->targetPath, window, WTD_UI_NONE, nullptr, nullptr, targetFile);
-  }
   return QueryFileTrust(held->targetPath, window, sameSigner ? WTD_UI_NOGOOD : WTD_UI_ALL, nullptr, nullptr);
 }
 
-int VerifyWithCrypt32(const char* referencePath, const char* targetPath, HANDLE targetFile, HWND window,
-                      bool silentOnly) {
+int VerifyWithCrypt32(const char* referencePath, const char* targetPath, HWND window) {
   HMODULE crypt32 = LoadSystemLibrary("crypt32.dll");
   if (!crypt32) return kTrustUnavailable;
   auto compare = FindEntryPoint<CertCompareCertificateFn>(crypt32, "CertCompareCertificate");
@@ -120,7 +114,7 @@ int VerifyWithCrypt32(const char* referencePath, const char* targetPath, HANDLE 
   }
 
   HeldForVerify held;
-  int outcome = CompareSignersAndVerify(referencePath, targetPath, targetFile, window, compare, &held, silentOnly);
+  int outcome = CompareSignersAndVerify(referencePath, targetPath, window, compare, &held);
 
   if (held.referenceSigner) freeCertificate(held.referenceSigner);
   if (held.targetSigner) freeCertificate(held.targetSigner);
@@ -205,17 +199,28 @@ int QueryFileTrust(const WCHAR* path, HWND window, DWORD uiChoice, bool* isSigne
 }
 
 int VerifyFileTrust(const char* referencePath, const char* targetPath, HWND window) {
-  return VerifyWithCrypt32(referencePath, targetPath, nullptr, window, false);
+  return VerifyWithCrypt32(referencePath, targetPath, window);
 }
 
-#if VEXO_PACKAGE_SIGNER_SAME
-DWORD CheckPackageSigner(const char* installerPath, const char* packagePath, HANDLE packageFile) {
-  // No window: nobody is asked, the package is simply refused.
-  switch (VerifyWithCrypt32(installerPath, packagePath, packageFile, nullptr, true)) {
-    case kTrustUnavailable: return static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN);
-    case kTrustTrusted: return ERROR_SUCCESS;
-    default: return static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED);
-  }
+#if VEXO_PACKAGE_SIGNER_CHECK
+DWORD CheckPackageSigner(const char* packagePath, HANDLE packageFile) {
+  HMODULE crypt32 = LoadSystemLibrary("crypt32.dll");
+  auto freeCertificate =
+      crypt32 ? FindEntryPoint<CertFreeCertificateContextFn>(crypt32, "CertFreeCertificateContext") : nullptr;
+  WCHAR* path = MakeWidePath(packagePath);
+  const CERT_CONTEXT* signer = nullptr;
+  // No window: nobody is asked, the package is simply refused. One
+  // verification gives both the verdict and the signer it is about.
+  int outcome = kTrustUnavailable;
+  if (freeCertificate && path) outcome = QueryFileTrust(path, nullptr, WTD_UI_NONE, nullptr, &signer, packageFile);
+  // The signer's certificate, byte for byte, is the one recorded.
+  const bool recorded = signer && signer->cbCertEncoded == sizeof kPackageSignerCertificate &&
+                        memcmp(signer->pbCertEncoded, kPackageSignerCertificate, sizeof kPackageSignerCertificate) == 0;
+  if (signer) freeCertificate(signer);
+  FreeBuffer(path);
+  if (crypt32) FreeLibrary(crypt32);
+  if (outcome == kTrustUnavailable) return static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN);
+  return outcome == kTrustTrusted && recorded ? ERROR_SUCCESS : static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED);
 }
 #endif
 

@@ -25,19 +25,21 @@ DWORD RunVerifyOption(const char* referencePath, char* commandLine);
 // the verification fails; otherwise it shows all of it, owned by `window`.
 int VerifyFileTrust(const char* referencePath, const char* targetPath, HWND window);
 
-// The package check of a build made with VEXO_PACKAGE_SIGNER=same: the
-// package must carry a valid signature by the installer's own signer. The
-// same comparison as VerifyFileTrust, but silent throughout (WTD_UI_NONE),
-// so nothing is ever shown and nobody is asked. Returns 0 (accepted),
+// The package check of a build made with VEXO_PACKAGE_SIGNER: the package
+// must carry a signature that Windows trusts, by the publisher whose
+// certificate the build recorded (the build's own signing certificate, or
+// a certificate file). Whom to trust is fixed when the program is built:
+// nothing is read from the program's own file, which the user can rename
+// and replace while it runs. Silent throughout (WTD_UI_NONE): nothing is
+// shown and nobody is asked. Returns 0 (accepted),
 // TRUST_E_SUBJECT_NOT_TRUSTED (unsigned, another signer, a signature that
-// does not verify, or an unsigned installer) or TRUST_E_PROVIDER_UNKNOWN (no
-// way to verify: refused as well). Other builds accept every package.
-// packageFile is the package held open since the download: the signer and
-// the verdict are both read through it.
-#if VEXO_PACKAGE_SIGNER_SAME
-DWORD CheckPackageSigner(const char* installerPath, const char* packagePath, HANDLE packageFile);
+// does not verify) or TRUST_E_PROVIDER_UNKNOWN (no way to verify: refused
+// as well). Other builds accept every package. packageFile is the package
+// held open: the signer and the verdict are both read through it.
+#if VEXO_PACKAGE_SIGNER_CHECK
+DWORD CheckPackageSigner(const char* packagePath, HANDLE packageFile);
 #else
-inline DWORD CheckPackageSigner(const char*, const char*, HANDLE) { return ERROR_SUCCESS; }
+inline DWORD CheckPackageSigner(const char*, HANDLE) { return ERROR_SUCCESS; }
 #endif
 
 // One WinVerifyTrust call for `path` at the UI level `uiChoice` (WTD_UI_*).

@@ -32,6 +32,7 @@ PACKAGE_DIR = "/ext/common/Vexo"
 PACKAGE_PATH = PACKAGE_DIR + "/vexo_303.exe"
 PACKAGE_URL = "http://127.0.0.1:%d%s" % (PORT, PACKAGE_PATH)
 WIN = "C:\\vexo_e2e"             # helpers, builds, and what the package and the seam write
+SYSTEM_TEMP = "C:\\windows\\temp"  # where the installer makes the package's private folder
 CAPTION = "Vexo影音在线安装"     # string 103: the caption of every box and of the window
 LOCALE = "zh_CN.UTF-8"           # ANSI code page 936, as on a Chinese Windows
 
@@ -46,7 +47,10 @@ VARIANTS = {
     "s_blank": (True, {"VEXO_MODE": "/s\\x20"}),   # "/s ": CMake strips a trailing blank
     "admin": (True, {"VEXO_MODE": "/u", "VEXO_OPTION": "admin"}),
     "verify": (True, {"VEXO_MODE": "/s", "VEXO_OPTION": "verify"}),
-    "same": (True, {"VEXO_MODE": "/s", "VEXO_PACKAGE_SIGNER": "same"}),
+    # The publisher recorded when building: the build's signing key's
+    # certificate (the build signs with it), or a certificate file (unsigned).
+    "same": (True, {"VEXO_MODE": "/s", "VEXO_PACKAGE_SIGNER": "same", "VEXO_SIGN_PKCS12": "signer.p12"}),
+    "signer_file": (True, {"VEXO_MODE": "/s", "VEXO_PACKAGE_SIGNER": "signer.pem"}),
     "digest": (True, {"VEXO_MODE": "/s"}),   # the digest of the tests' package.exe, once it is built
     "spaced": (True, {"VEXO_MODE": "/u", "VEXO_PACKAGE_BASE_URL": "http://127.0.0.1:%d%s dir" % (PORT, PACKAGE_DIR)}),
     "https": (True, {"VEXO_STATS_BASE_URL": "https://localhost:%d" % (PORT + 2)}),
@@ -80,10 +84,13 @@ def build_tree(seams, names, out):
         for p in glob.glob(os.path.join(REPO, d, "**"), recursive=True)])
     for name in names:
         config = {"VEXO_MODE": "/s", "VEXO_OPTION": "none", "VEXO_PRODUCT_NAME": "", "VEXO_OPERATION": "",
-                  "VEXO_PACKAGE_SIGNER": "none", "VEXO_PACKAGE_SHA256": "",
+                  "VEXO_PACKAGE_SIGNER": "none", "VEXO_PACKAGE_SHA256": "", "VEXO_SIGN_PKCS12": "",
                   "VEXO_PACKAGE_BASE_URL": "http://127.0.0.1:%d%s" % (PORT, PACKAGE_DIR),
                   "VEXO_STATS_BASE_URL": "http://127.0.0.1:%d" % (PORT + 1), "VEXO_TEST_SEAMS": "ON" if seams else "OFF"}
         config.update(VARIANTS[name][1])
+        for key in ("VEXO_SIGN_PKCS12", "VEXO_PACKAGE_SIGNER"):   # the signing files, made first
+            if config[key].startswith("signer."):
+                config[key] = os.path.join(out, config[key])
         exe, stamp = os.path.join(out, name + ".exe"), os.path.join(out, name + ".stamp")
         key = hashlib.sha1(json.dumps([config, newest], sort_keys=True).encode()).hexdigest()
         if os.path.exists(exe) and os.path.exists(stamp) and open(stamp).read() == key:
@@ -96,15 +103,26 @@ def build_tree(seams, names, out):
             f.write(key)
 
 
-def sign_verify_files(out):
-    """Code-signing certificates A and B (openssl); the verify build, the
-    package-checking build and a target signed with A, a target signed with
-    B (osslsigncode), the target unsigned and altered, the package altered."""
-    for signer, files in (("signer", (("verify.exe", "verify_signed.exe"), ("same.exe", "same_signed.exe"),
-                                      ("package.exe", "signed_a.exe"))), ("other", (("package.exe", "signed_b.exe"),))):
+def make_signers(out):
+    """Code-signing certificates A ("signer", also as PKCS#12 for the build
+    that signs itself) and B ("other"), made once: builds record A."""
+    for signer in ("signer", "other"):
         key, cert = os.path.join(out, signer + ".key"), os.path.join(out, signer + ".pem")
-        sh(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "30", "-subj",
-            "/CN=Vexo e2e " + signer, "-addext", "extendedKeyUsage=codeSigning", "-keyout", key, "-out", cert], 120)
+        if not os.path.exists(os.path.join(out, signer + ".p12")):
+            sh(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "3650", "-subj",
+                "/CN=Vexo e2e " + signer, "-addext", "extendedKeyUsage=codeSigning", "-keyout", key, "-out", cert], 120)
+            sh(["openssl", "pkcs12", "-export", "-inkey", key, "-in", cert, "-passout", "pass:", "-out",
+                os.path.join(out, signer + ".p12")], 120)
+
+
+def sign_verify_files(out):
+    """The verify build and a target signed with A, targets signed with B
+    (osslsigncode), the target unsigned and altered, the package altered;
+    the real installer package signed with A."""
+    for signer, files in (("signer", (("verify.exe", "verify_signed.exe"), ("package.exe", "signed_a.exe"),
+                                      ("nsis_package.exe", "nsis_signed.exe"))),
+                          ("other", (("package.exe", "signed_b.exe"),))):
+        key, cert = os.path.join(out, signer + ".key"), os.path.join(out, signer + ".pem")
         for src, dest in files:
             if os.path.exists(os.path.join(out, src)):
                 if os.path.exists(os.path.join(out, dest)):
@@ -372,6 +390,8 @@ class Run:
         self.events = h.events()[proc.log_from:]
         self.pings = [re.search(r"type=(\w+)|$", e[1]).group(1) for e in self.events if e[0] == "stats"]
         self.package_runs = h.read(WIN + "\\package.log").splitlines()[proc.package_from:]
+        self.package_where = [l.split("|") for l in h.read(WIN + "\\package.where").splitlines()[proc.package_from:]]
+        self.left_in_temp = sorted(set(os.listdir(h.wine.path(SYSTEM_TEMP))) - proc.system_temp)
         self.window_at_package = h.read(WIN + "\\package.window").splitlines()[proc.package_from:]
         report = h.read(proc.report)
         self.report = dict(l.split("=", 1) for l in report.splitlines() if "=" in l) if report else None
@@ -397,6 +417,10 @@ class Harness:
         os.makedirs(out, exist_ok=True)
         shutil.rmtree(ARTIFACTS, ignore_errors=True)   # this run's only
         names = list(variants or VARIANTS)
+        make_signers(out)
+        # A real installer: NSIS, its payload compressed, reading its own file as it runs.
+        sh(["makensis", "-V2", "-DOUT=" + os.path.join(out, "nsis_package.exe"), os.path.join(HERE, "helpers",
+                                                                                              "package.nsi")], 120)
         with concurrent.futures.ThreadPoolExecutor(3) as pool:
             jobs = [pool.submit(self.wine.prepare)] + [pool.submit(build_tree, seams, [
                 n for n in names if VARIANTS[n][0] == seams and n != "digest"], out) for seams in (0, 1)]
@@ -419,7 +443,7 @@ class Harness:
                     name, "-addext", "subjectAltName=DNS:localhost", "-keyout", name + ".key", "-out", name + ".pem"] +
                    issuer, 120, out)
         shutil.rmtree(self.wine.path(WIN), ignore_errors=True)
-        shutil.copytree(out, self.wine.path(WIN), ignore=shutil.ignore_patterns("*.stamp", "signer.*", "other.*"))
+        shutil.copytree(out, self.wine.path(WIN), ignore=shutil.ignore_patterns("*.stamp", "*.key", "*.p12"))
         self.package_server = Server("package", PORT, self.log, self.lock, "serve", os.path.join(out, "package.exe"))
         self.stats_server = Server("stats", PORT + 1, self.log, self.lock, "ok")
         self.tls_server = Server("stats", PORT + 2, self.log, self.lock, "ok", cert=os.path.join(out, "trusted"))
@@ -456,7 +480,7 @@ class Harness:
         for server in (self.package_server, self.stats_server, self.tls_server, self.proxy_server):
             server.reset()
         self.wine.probe("cache", "/delete", PACKAGE_URL, *urls)
-        for name in ("package.log", "package.window", "release"):
+        for name in ("package.log", "package.where", "package.window", "release"):
             if os.path.exists(self.wine.path(WIN + "\\" + name)):
                 os.remove(self.wine.path(WIN + "\\" + name))
         with self.lock:
@@ -475,6 +499,7 @@ class Harness:
         proc.started, proc.limit, proc.cache_files, proc.boxes_seen = time.monotonic(), timeout + 15, \
             self.wine.cache_files(), 0
         proc.log_from, proc.report = len(self.events()), env["VEXO_SEAM_REPORT"]
+        proc.system_temp = set(os.listdir(self.wine.path(SYSTEM_TEMP)))
         proc.package_from = len(self.read(WIN + "\\package.log").splitlines())
         return proc
 

@@ -112,11 +112,15 @@ def expect(run, status, pings=(), boxes=(), ran=False, package_silent=True, os_n
     eq(run.boxes, list(boxes), "boxes", run)
     if ran:
         eq(len(run.package_runs), 1, "package starts", run)
-        m = re.fullmatch(r'"(C:\\users\\[^"]*\\Content\.IE5\\[^"]*)" /norestart' + (" /S" if package_silent else ""),
-                         run.package_runs[0])
+        m = re.fullmatch(r'"(C:\\windows\\temp\\vexo-[0-9a-f]{32})\\vexo_303\.exe" /norestart' + (
+            " /S" if package_silent else ""), run.package_runs[0], re.I)
         check(m, "package command line %r" % run.package_runs[0], run)
-        check(not os.path.exists(H.wine.path(m.group(1))), "the cached package is still there", run)
+        eq([[p.lower() for p in w] for w in run.package_where], [[m.group(1).lower() + t for t in (
+            "\\vexo_303.exe", "", "\\tmp", "\\tmp")]], "the package's path, current folder, TEMP and TMP", run)
+        eq([f for f in run.new_cache_files if "vexo_303" in f], [], "the downloaded package left in the cache", run)
         eq(run.window_at_package, ["window=no"], "a window of the installer open while the package ran", run)
+        check(not seam or only_administrators_write(run.report["folder_access"]), "the private folder's access %r"
+              % (run.report or {}).get("folder_access"), run)
     else:
         eq(run.package_runs, [], "package starts", run)
         NOTES.extend("%s: Wine left %s in its cache folder" % (CASE, os.path.basename(f))
@@ -127,9 +131,24 @@ def expect(run, status, pings=(), boxes=(), ran=False, package_silent=True, os_n
         # GDI+ keeps its library loaded for the life of the process.
         counts["libraries"] = [n for n in run.report["libraries_left"].split(",") if n and n.lower() != "gdiplus.dll"]
         eq({k: v for k, v in counts.items() if v}, {}, "outstanding at exit", run)
+    eq(run.left_in_temp, [], "left in the Windows folder's Temp", run)
     present = [u for u, state in H.cache(*urls).items() if state != "absent"] if urls else []
     eq(present, [], "URL-cache entries left", run)
     check(wall is None or run.wall <= wall, "took %.1fs, promised at most %ss" % (run.wall, wall), run)
+
+
+RIGHTS = {"FA": 0x1F01FF, "FR": 0x120089, "FW": 0x120116, "FX": 0x1200A0, "GA": 1 << 28, "GX": 1 << 29,
+          "GW": 1 << 30, "GR": 1 << 31, "SD": 0x10000, "RC": 0x20000, "WD": 0x40000, "WO": 0x80000}
+WRITING = 0x500D0156   # data, append, attributes, delete (child), the access list, the owner, generic write or all
+
+
+def only_administrators_write(sddl):
+    """A protected access list (nothing inherited) in which only SYSTEM and
+    Administrators may write, both fully."""
+    aces = re.findall(r"\(A;[^;]*;([^;]*);;;(\w+)\)", sddl)
+    mask = lambda r: int(r, 16) if r.startswith("0x") else sum(RIGHTS.get(r[i:i + 2], 1 << 27) for i in range(0, len(r), 2))
+    full = {sid for r, sid in aces if mask(r) & RIGHTS["FA"] == RIGHTS["FA"]}
+    return sddl.startswith("D:P") and {sid for r, sid in aces if mask(r) & WRITING} <= {"SY", "BA"} <= full
 
 
 def row(variant, setup, status, pings=(), boxes=(), ran=False, **more):
@@ -512,20 +531,23 @@ def verify_row(target, env, status, trust_ui):
     eq(run.report["trust_ui"], str(trust_ui), "trust interface asked for", run)
 
 
-# The package as served, against the build that requires its installer's
-# signer (signed with A) and the shipped kind that does not: name, package,
-# program, exit code.
+# The package as served, against the builds that record its publisher (A:
+# the build's own signing certificate, "same"; or a certificate file) and
+# the shipped kind that records none: name, package, program, exit code,
+# the seam's environment.
 SIGNED = [
-    ("signed by the installer's signer", "signed_a.exe", "same_signed", 7),
-    ("signed by another signer", "signed_b.exe", "same_signed", 0x800B0004),
-    ("unsigned", "unsigned.exe", "same_signed", 0x800B0004),
-    ("signed by the installer's signer, then altered", "altered.exe", "same_signed", 0x800B0004),
-    ("installer unsigned, package signed", "signed_a.exe", "same", 0x800B0004),
-    ("no check: signed by another signer", "signed_b.exe", "silent", 7),
-    ("no check: unsigned", "unsigned.exe", "silent", 7),
-    ("pinned digest: the package", "package.exe", "digest", 7),
-    ("pinned digest: another package", "signed_b.exe", "digest", 0x80096010),
-    ("pinned digest: the package altered by one byte", "package_altered.exe", "digest", 0x80096010),
+    ("signed by the recorded publisher", "signed_a.exe", "same", 7, {}),
+    ("signed by another publisher", "signed_b.exe", "same", 0x800B0004, {}),
+    ("unsigned", "unsigned.exe", "same", 0x800B0004, {}),
+    ("signed by the recorded publisher, then altered", "altered.exe", "same", 0x800B0004, {}),
+    ("no way to verify: wintrust.dll missing", "signed_a.exe", "same", 0x800B0001, {"VEXO_MISSING_DLL": "wintrust.dll"}),
+    ("certificate file: signed by that publisher", "signed_a.exe", "signer_file", 7, {}),
+    ("certificate file: signed by another publisher", "signed_b.exe", "signer_file", 0x800B0004, {}),
+    ("no check: signed by another signer", "signed_b.exe", "silent", 7, {}),
+    ("no check: unsigned", "unsigned.exe", "silent", 7, {}),
+    ("pinned digest: the package", "package.exe", "digest", 7, {}),
+    ("pinned digest: another package", "signed_b.exe", "digest", 0x80096010, {}),
+    ("pinned digest: the package altered by one byte", "package_altered.exe", "digest", 0x80096010, {}),
 ]
 
 
@@ -534,28 +556,72 @@ def serve(package):
     H.package_server.package = os.path.join(os.path.dirname(H.package_server.served), package)
 
 
-def tamper(variant, exe=None, package="package.exe"):
+def tamper(variant, package="package.exe"):
     """Another program of the user overwrites, renames and deletes the cached
-    package while the "finished" ping is held: each is refused, and the
-    package that was downloaded and checked runs."""
+    package while the "finished" ping is held, and plants a DLL that the
+    package loads by name beside it and in the user's TEMP: the changes are
+    refused, the package that was downloaded and checked runs, and the
+    planted DLL does not run with it."""
     serve(package)
     H.stats_server.hold = 4
-    proc = H.start(variant, env=EXIT7, exe=exe)
+    marker = WIN + "\\planted.mark"
+    proc = H.start(variant, env=dict(EXIT7, VEXO_E2E_PLANTED=marker))
     try:
         wait_for(lambda: "type=finished" in str(H.events("stats")), 30, "the finished ping")
         tried = H.wine.probe("tamper", PACKAGE_URL)
     finally:
         run = H.finish(proc)
-    eq(tried, {"overwrite": 32, "rename": 32, "delete": 32, "rename folder": 32}, "what another program did", run)
+        for planted in glob.glob(H.wine.path("C:\\users") + "/**/vexo_plant.dll", recursive=True):
+            os.remove(planted)
+    eq(tried, {"overwrite": 32, "rename": 32, "delete": 32, "rename folder": 32, "plant": 0}, "what another program did",
+       run)
     expect(run, 7, SF, ran=True, package_silent=variant != "interactive")
+    check(not os.path.exists(H.wine.path(marker)), "the planted DLL ran with the package")
 
 
-def signed_row(package, program, status):
+def signed_row(package, program, status, env):
     serve(package)
-    run = row("same", dict(EXIT7, exe="%s\\%s.exe" % (WIN, program)), status, SF if status == 7 else SFAIL,
-              ran=status == 7)
+    run = row(program, dict(EXIT7, **env), status, SF if status == 7 else SFAIL, ran=status == 7)
     # No trust interface ever (2), or no verification at all (0).
-    eq(run.report["trust_ui"], "0" if program in ("silent", "digest") else "2", "trust interface asked for", run)
+    eq(run.report["trust_ui"], "0" if program in ("silent", "digest") or env else "2", "trust interface asked for", run)
+
+
+def renamed_installer(program):
+    """While the package downloads, another program of the user renames the
+    running installer and puts a program signed by B under its name; the
+    server sends a package signed by B: refused, whom to trust was fixed
+    when the installer was built."""
+    serve("signed_b.exe")
+    H.package_server.mode, H.package_server.size = "throttle", 4 << 20
+    exe = WIN + "\\renamed\\" + program + ".exe"
+    shutil.rmtree(H.wine.path(WIN + "\\renamed"), ignore_errors=True)
+    os.makedirs(H.wine.path(WIN + "\\renamed"))
+    shutil.copy(H.wine.path(WIN + "\\%s.exe" % program), H.wine.path(exe))
+    proc = H.start(program, env=EXIT7, exe=exe)
+    try:
+        wait_for(lambda: H.events("package"), 20, "the package request")
+        os.rename(H.wine.path(exe), H.wine.path(exe) + ".old")
+        shutil.copy(H.wine.path(WIN + "\\signed_b.exe"), H.wine.path(exe))
+    finally:
+        run = H.finish(proc)
+    expect(run, 0x800B0004, SFAIL)
+
+
+def real_package(program):
+    """A package made by NSIS installs through the build: its file under
+    Program Files and its uninstall registration appear."""
+    serve("nsis_signed.exe" if program == "same" else "nsis_package.exe")
+    key = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VexoE2E"
+    installed = H.wine.path("C:\\Program Files\\Vexo E2E\\payload.nsi")
+    try:
+        run = H.run(program, timeout=60)
+        check(os.path.exists(installed), "the package's file under Program Files", run)
+        check("Vexo E2E" in H.wine.run(["wine", "reg", "query", key, "/v", "DisplayName"]), "its uninstall key", run)
+    finally:
+        shutil.rmtree(os.path.dirname(installed), ignore_errors=True)
+        H.wine.run(["wine", "reg", "delete", key, "/f"])
+    eq((run.status, run.pings, run.left_in_temp), (0, SF, []), "exit code, pings, left in the Windows folder's Temp",
+       run)
 
 
 # Copies of a DLL of the tests' own, named like libraries the program
@@ -615,6 +681,9 @@ def cases():
              for r in OPTIONS] +
             [("verify option: " + r[0], lambda r=r: verify_row(*r[1:])) for r in VERIFY] +
             [("package signer: " + r[0], lambda r=r: signed_row(*r[1:])) for r in SIGNED] +
+            [("package signer: the installer renamed and replaced by one signed by another (%s)" % p,
+              lambda p=p: renamed_installer(p)) for p in ("same", "signer_file")] +
+            [("a real package (NSIS) installs (%s)" % p, lambda p=p: real_package(p)) for p in ("shipped", "same")] +
             [("network: " + r[0], lambda r=r: row("silent", dict(r[1], timeout=r[5] + 3), r[2], r[3], ran=r[4],
                                                   urls=(PACKAGE_URL,) + r[6], wall=r[5],
                                                   late_requests="302 " in r[0] and not r[4])) for r in NETWORK] +
@@ -627,9 +696,9 @@ def cases():
             [("network: the download and both pings through the proxy of the Internet settings", proxy_row)] +
             [("planted libraries next to the %s build%s" % ("/u" if r[3] else "verify", o and ", older search"),
               lambda r=r, o=o: planted_row(*r, o)) for r in PLANTED for o in ("", 1)] +
-            [("held package: another program cannot change it (%s)" % n, lambda a=a: tamper(*a)) for n, a in (
-                ("/s", ("silent",)), ("/u", ("interactive",)),
-                ("/s, signer required", ("same", WIN + "\\same_signed.exe", "signed_a.exe")))])
+            [("held package: another program cannot change it or plant a DLL beside it (%s)" % n,
+              lambda a=a: tamper(*a)) for n, a in (("/s", ("silent",)), ("/u", ("interactive",)),
+                                                    ("/s, publisher recorded", ("same", "signed_a.exe")))])
 
 
 def main():

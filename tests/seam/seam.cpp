@@ -83,7 +83,7 @@ REAL(CreateMutexA); REAL(CreateEventA); REAL(CreateThread); REAL(CreateProcessA)
 REAL(CloseHandle); REAL(GetDC); REAL(ReleaseDC); REAL(CreateCompatibleDC); REAL(DeleteDC);
 REAL(CreateSolidBrush); REAL(CreateFontIndirectA); REAL(CreateCompatibleBitmap); REAL(DeleteObject);
 REAL(AllocateAndInitializeSid); REAL(CertDuplicateCertificateContext); REAL(InternetOpenA);
-REAL(InternetConnectA); REAL(HttpOpenRequestA); REAL(FindFirstUrlCacheEntryA); REAL(FindCloseUrlCache);
+REAL(InternetConnectA); REAL(HttpOpenRequestA);
 REAL(InternetCloseHandle);
 
 // A library of VEXO_MISSING_DLL is not loaded; the others are counted.
@@ -142,6 +142,21 @@ LONG WINAPI HookWinVerifyTrust(HWND window, GUID* action, LPVOID data) {
   return RealWinVerifyTrust(window, action, data);
 }
 
+// The security descriptor a folder was last created with (Wine keeps none
+// of it: it reports one made from the Unix permissions).
+char g_folderAccess[512];
+REAL(CreateDirectoryA);
+BOOL WINAPI HookCreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
+  char* text = nullptr;
+  if (attributes && attributes->lpSecurityDescriptor &&
+      ConvertSecurityDescriptorToStringSecurityDescriptorA(attributes->lpSecurityDescriptor, SDDL_REVISION_1,
+                                                           DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    lstrcpynA(g_folderAccess, text, sizeof g_folderAccess);
+    LocalFree(text);
+  }
+  return RealCreateDirectoryA(path, attributes);
+}
+
 REAL(FreeSid);
 PVOID WINAPI HookFreeSid(PSID sid) {
   Count(g_counts.sids, -1);
@@ -180,7 +195,7 @@ struct Hook {
 const Hook kHooks[] = {
     HOOK(LoadLibraryA), HOOK(LoadLibraryExA), HOOK(CreateFileA), HOOK(FreeLibrary), HOOK(DrawTextA), HOOK(FreeSid),
     HOOK(CertFreeCertificateContext), HOOK(CoInitializeEx), HOOK(CoUninitialize), HOOK(GetProcAddress),
-    HOOK(WinVerifyTrust),
+    HOOK(WinVerifyTrust), HOOK(CreateDirectoryA),
     COUNTED(CreateMutexA, handles, 1), COUNTED(CreateEventA, handles, 1), COUNTED(CreateThread, handles, 1),
     COUNTED(CreateProcessA, handles, 2), COUNTED(OpenProcessToken, handles, 1), COUNTED(CloseHandle, handles, -1),
     COUNTED(GetDC, dcs, 1), COUNTED(ReleaseDC, dcs, -1), COUNTED(CreateCompatibleDC, dcs, 1),
@@ -188,7 +203,6 @@ const Hook kHooks[] = {
     COUNTED(CreateCompatibleBitmap, gdi, 1), COUNTED(DeleteObject, gdi, -1),
     COUNTED(AllocateAndInitializeSid, sids, 1), COUNTED(CertDuplicateCertificateContext, certs, 1),
     COUNTED(InternetOpenA, inet, 1), COUNTED(InternetConnectA, inet, 1), COUNTED(HttpOpenRequestA, inet, 1),
-    COUNTED(FindFirstUrlCacheEntryA, inet, 1), COUNTED(FindCloseUrlCache, inet, -1),
     COUNTED(InternetCloseHandle, inet, -1),
 };
 
@@ -362,9 +376,10 @@ void SeamReport(DWORD runStatus) {
   char report[2048];
   _snprintf(report, sizeof report - 1,
             "status=%lu\r\nheap=%ld\r\nallocations=%ld\r\nhandles=%ld\r\nlibraries=%ld\r\nlibraries_left=%s\r\n"
-            "dcs=%ld\r\ngdi=%ld\r\nsids=%ld\r\ncerts=%ld\r\ninet=%ld\r\ncom=%ld\r\ndrawn=%s\r\ntrust_ui=%lu\r\n",
+            "dcs=%ld\r\ngdi=%ld\r\nsids=%ld\r\ncerts=%ld\r\ninet=%ld\r\ncom=%ld\r\ndrawn=%s\r\ntrust_ui=%lu\r\n"
+            "folder_access=%s\r\n",
             runStatus, counts.heap, counts.allocations, counts.handles, counts.libraries, modules, counts.dcs,
-            counts.gdi, counts.sids, counts.certs, counts.inet, counts.com, g_drawn, g_trustUi);
+            counts.gdi, counts.sids, counts.certs, counts.inet, counts.com, g_drawn, g_trustUi, g_folderAccess);
   report[sizeof report - 1] = 0;
   HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;

@@ -20,12 +20,13 @@
 // Outstanding counts: heap blocks, kernel handles the program opened
 // (threads and events included), loaded libraries (with their names),
 // device contexts, GDI objects, SIDs, certificate copies, Internet handles
-// (sessions, connections, requests, cache searches) and COM
+// (sessions, connections, requests) and COM
 // initialisations. Counts move atomically: the download and the pings
 // have threads of their own. Also the texts drawn with DrawTextA (the status
 // line), in order, " | " between them. And the trust interface the last
 // verification asked WinVerifyTrust for (calls that only close one aside):
-// 2 (none) also when no window may own it, 0 with no verification.
+// 2 (none) also when no window may own it, 0 with no verification. And the
+// access a folder was last created with (SDDL, its DACL).
 #ifndef VEXO_TESTS_SEAM_SEAM_H
 #define VEXO_TESTS_SEAM_SEAM_H
 

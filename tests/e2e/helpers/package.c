@@ -1,7 +1,10 @@
 /* The package of the tests: appends its command line to
- * C:\vexo_e2e\package.log and whether a window titled VEXO_E2E_FIND_TITLE
- * is open to C:\vexo_e2e\package.window, waits (at most 60 s) while the
- * file VEXO_E2E_WAIT_FOR does not exist, and exits with VEXO_E2E_EXIT. */
+ * C:\vexo_e2e\package.log, its own path, current folder, TEMP and TMP to
+ * package.where ("path|folder|TEMP|TMP"), and whether a window titled
+ * VEXO_E2E_FIND_TITLE is open to package.window; loads vexo_plant.dll by
+ * name, as setup programs load their helpers (none is beside it unless
+ * someone planted one); waits (at most 60 s) while the file
+ * VEXO_E2E_WAIT_FOR does not exist, and exits with VEXO_E2E_EXIT. */
 #include <windows.h>
 #include <stdlib.h>
 
@@ -22,6 +25,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show)
     if (GetEnvironmentVariableW(L"VEXO_E2E_FIND_TITLE", title, 256) - 1 < 255)
         Append("C:\\vexo_e2e\\package.window", FindWindowW(NULL, title) ? "window=yes" : "window=no");
     Append("C:\\vexo_e2e\\package.log", GetCommandLineA());
+    char where[4 * MAX_PATH + 4] = "";
+    int n = (int)GetModuleFileNameA(NULL, where, MAX_PATH);
+    where[n++] = '|', n += (int)GetCurrentDirectoryA(MAX_PATH, where + n);
+    where[n++] = '|', n += (int)GetEnvironmentVariableA("TEMP", where + n, MAX_PATH);
+    where[n++] = '|', GetEnvironmentVariableA("TMP", where + n, MAX_PATH);
+    Append("C:\\vexo_e2e\\package.where", where);
+    LoadLibraryA("vexo_plant.dll");
     if (GetEnvironmentVariableA("VEXO_E2E_WAIT_FOR", value, MAX_PATH) - 1 < MAX_PATH - 1)
         for (DWORD start = GetTickCount(); GetFileAttributesA(value) == INVALID_FILE_ATTRIBUTES &&
                                            GetTickCount() - start < 60000;)

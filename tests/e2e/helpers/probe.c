@@ -17,8 +17,9 @@
  *   probe cache [/delete] <url>...   {"<url>": "present" | "absent"}
  *   probe tamper <url>  as another program of the user would: overwrites,
  *                     renames and deletes the file of url's cache entry,
- *                     renames its folder; the error of each
- *                     ({"overwrite": 32, ...}; 0 done)
+ *                     renames its folder, plants vexo_plant.dll (a copy of
+ *                     cancel_hook.dll) beside it and in TEMP; the error of
+ *                     each ({"overwrite": 32, ...}; 0 done)
  *   probe load <dll>  loads a library (exit code 0 when it did) */
 #include <windows.h>
 #include <commctrl.h>
@@ -328,7 +329,7 @@ static int Tamper(const char *url)
     char buffer[4096], moved[MAX_PATH + 8];
     INTERNET_CACHE_ENTRY_INFOA *entry = (INTERNET_CACHE_ENTRY_INFOA *)buffer;
     char folder[MAX_PATH], *cut;
-    DWORD size = sizeof buffer, written, error[4];
+    DWORD size = sizeof buffer, written, error[5];
     if (!GetUrlCacheEntryInfoA(url, entry, &size) || !entry->lpszLocalFileName) return printf("{}\n"), 1;
     const char *file = entry->lpszLocalFileName;
     HANDLE f = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
@@ -339,8 +340,13 @@ static int Tamper(const char *url)
     lstrcpynA(folder, file, MAX_PATH), (cut = strrchr(folder, '\\')) && (*cut = 0);   /* the file's folder */
     snprintf(moved, sizeof moved, "%s.moved", folder);
     error[3] = MoveFileA(folder, moved) ? (MoveFileA(moved, folder), 0) : GetLastError();
-    printf("{\"overwrite\": %lu, \"rename\": %lu, \"delete\": %lu, \"rename folder\": %lu}\n", error[0],
-           error[1], error[2], error[3]);
+    snprintf(moved, sizeof moved, "%s\\vexo_plant.dll", folder);
+    error[4] = CopyFileA("C:\\vexo_e2e\\cancel_hook.dll", moved, FALSE) ? 0 : GetLastError();
+    GetTempPathA(MAX_PATH, folder);
+    snprintf(moved, sizeof moved, "%svexo_plant.dll", folder);
+    error[4] |= CopyFileA("C:\\vexo_e2e\\cancel_hook.dll", moved, FALSE) ? 0 : GetLastError();
+    printf("{\"overwrite\": %lu, \"rename\": %lu, \"delete\": %lu, \"rename folder\": %lu, \"plant\": %lu}\n",
+           error[0], error[1], error[2], error[3], error[4]);
     return 0;
 }
 
