@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr DWORD kEntryInfoBytes = 4096;      // first size of a cache entry's record
 constexpr DWORD kMaxEntryInfoBytes = 65536;  // cache entries larger than this are not looked at
 constexpr DWORD kCopyChunkBytes = 1 << 20;   // read and written at a time
 constexpr DWORD kNameRandomBytes = 16;       // 128 bits of the folder's name
@@ -172,19 +171,22 @@ void RemovePrivateFolder(HeldPackage* held) {
   if (!RemoveDirectoryA(held->folderPath)) MoveFileExA(held->folderPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-// Reads the URL-cache entry of url into a heap record regrown to the size
-// the entry needs; null when there is none (or no memory).
-INTERNET_CACHE_ENTRY_INFOA* ReadEntry(const WinInetEntries* wininet, const char* url) {
-  for (DWORD capacity = kEntryInfoBytes;;) {
-    auto* entry = static_cast<INTERNET_CACHE_ENTRY_INFOA*>(AllocateBuffer(capacity));
-    if (!entry) return nullptr;
-    DWORD size = capacity;
-    if (wininet->GetUrlCacheEntryInfoA(url, entry, &size)) return entry;
-    FreeBuffer(entry);
-    // A larger entry is read again into a larger record.
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size > kMaxEntryInfoBytes || size <= capacity) return nullptr;
-    capacity = size;
-  }
+// Reads the URL-cache entry of url into the record's room, or a heap block
+// where it needs more (ReleaseEntry frees that); null when there is none.
+// The usual entry needs no memory: the clean-up works when none is left.
+INTERNET_CACHE_ENTRY_INFOA* ReadEntry(const WinInetEntries* wininet, const char* url, HeldPackage* held) {
+  auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(held->entryRoom);
+  DWORD size = sizeof held->entryRoom;
+  if (wininet->GetUrlCacheEntryInfoA(url, entry, &size)) return entry;
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size > kMaxEntryInfoBytes) return nullptr;
+  entry = static_cast<INTERNET_CACHE_ENTRY_INFOA*>(AllocateBuffer(size));
+  if (entry && wininet->GetUrlCacheEntryInfoA(url, entry, &size)) return entry;
+  FreeBuffer(entry);
+  return nullptr;
+}
+
+void ReleaseEntry(HeldPackage* held, INTERNET_CACHE_ENTRY_INFOA* entry) {
+  if (entry != reinterpret_cast<void*>(held->entryRoom)) FreeBuffer(entry);
 }
 
 const char* LocalFileOf(const INTERNET_CACHE_ENTRY_INFOA* entry) {
@@ -198,21 +200,22 @@ bool IsDownloadedFile(const DownloadTrail& trail, const char* file) {
 // Deletes the entry of url where it holds a file of the download (its
 // folders are pinned: the cache deletes the file by its path). A URL a
 // server redirected to may name an entry of the user's own: that one stays.
-void RemoveEntryHolding(const WinInetEntries* wininet, const char* url, const DownloadTrail& trail) {
-  INTERNET_CACHE_ENTRY_INFOA* entry = ReadEntry(wininet, url);
+void RemoveEntryHolding(const WinInetEntries* wininet, const char* url, const DownloadTrail& trail,
+                        HeldPackage* held) {
+  INTERNET_CACHE_ENTRY_INFOA* entry = ReadEntry(wininet, url, held);
   if (!entry) return;
   if (IsDownloadedFile(trail, LocalFileOf(entry))) wininet->DeleteUrlCacheEntryA(url);
-  FreeBuffer(entry);
+  ReleaseEntry(held, entry);
 }
 
-// Deletes the entry of url with its file's folders pinned.
-void RemoveEntry(const WinInetEntries* wininet, const char* url) {
-  INTERNET_CACHE_ENTRY_INFOA* entry = ReadEntry(wininet, url);
+// Deletes the entry of url with its file's folders pinned (the record's
+// pins, let go of by then).
+void RemoveEntry(const WinInetEntries* wininet, const char* url, HeldPackage* held) {
+  INTERNET_CACHE_ENTRY_INFOA* entry = ReadEntry(wininet, url, held);
   if (!entry) return;
-  FolderPins pins = {};
-  if (PinFolders(LocalFileOf(entry), &pins)) wininet->DeleteUrlCacheEntryA(url);
-  Unpin(&pins);
-  FreeBuffer(entry);
+  if (PinFolders(LocalFileOf(entry), &held->pins)) wininet->DeleteUrlCacheEntryA(url);
+  Unpin(&held->pins);
+  ReleaseEntry(held, entry);
 }
 
 }  // namespace
@@ -257,11 +260,12 @@ void RemoveHeldPackage(HeldPackage* held, const DownloadTrail& trail) {
     // The entries of the URLs the download went on to that hold a file of
     // it; then the files, which no entry holds any more. Looked up by the
     // URLs the run knows: the cost does not grow with the user's cache.
-    for (const char* url = trail.redirects; *url; url += lstrlenA(url) + 1) RemoveEntryHolding(wininet, url, trail);
+    for (const char* url = trail.redirects; *url; url += lstrlenA(url) + 1)
+      RemoveEntryHolding(wininet, url, trail, held);
     DeleteFileA(trail.cacheFile);
     DeleteFileA(trail.namedFile);
   }
   Unpin(&held->pins);
-  if (wininet) RemoveEntry(wininet, trail.url);
+  if (wininet) RemoveEntry(wininet, trail.url, held);
   FreeBuffer(held);
 }

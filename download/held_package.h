@@ -37,6 +37,7 @@ struct HeldPackage {
   char folderPath[kPathChars];
   char copyPath[kPathChars];
   char tempPath[kPathChars];  // the package's temporary folder, inside the private one
+  DWORD entryRoom[1024];      // a URL-cache entry's record, read without an allocation
 };
 
 // A cleared record; null when there is no memory for it.

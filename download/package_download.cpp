@@ -371,17 +371,22 @@ __attribute__((noinline)) void NoteWideUrl(PackageDownload* download, const wcha
 }
 
 // The URL of the request whose answer arrives, where the binding tells it:
-// the end of a redirect chain the service did not announce.
+// the end of a redirect chain the service did not announce. Some services
+// answer in UTF-16 whatever the interface's text (a URL begins with an
+// ASCII letter, so its second byte tells).
 __attribute__((noinline)) void NoteAnsweringUrl(PackageDownload* download) {
   IWinInetInfo* info = nullptr;
   if (!download->binding ||
       FAILED(download->binding->QueryInterface(IID_IWinInetInfo, reinterpret_cast<void**>(&info))) || !info)
     return;
-  char url[INTERNET_MAX_URL_LENGTH + 1];
-  DWORD size = sizeof url;
-  if (info->QueryOption(INTERNET_OPTION_URL, url, &size) == S_OK && size < sizeof url) {
-    url[size] = '\0';
-    NoteUrl(download, url);
+  // Zeroed, and told two bytes fewer: the text ends in a NUL of either width.
+  char url[INTERNET_MAX_URL_LENGTH + 1] = {};
+  DWORD size = sizeof url - 2;
+  if (info->QueryOption(INTERNET_OPTION_URL, url, &size) == S_OK) {
+    if (url[1] == '\0')
+      NoteWideUrl(download, reinterpret_cast<const WCHAR*>(url));
+    else
+      NoteUrl(download, url);
   }
   info->Release();
 }

@@ -575,8 +575,8 @@ def tamper(variant, package="package.exe"):
             os.remove(planted)
     eq(tried, {"overwrite": 32, "rename": 32, "delete": 32, "rename folder": 32, "plant": 0}, "what another program did",
        run)
-    expect(run, 7, SF, ran=True, package_silent=variant != "interactive")
     check(not os.path.exists(H.wine.path(marker)), "the planted DLL ran with the package")
+    expect(run, 7, SF, ran=True, package_silent=variant != "interactive")
 
 
 def signed_row(package, program, status, env):
