@@ -189,7 +189,7 @@ class Server:
     package, then nothing; login: a page with status 200; empty: status 200,
     no body; redirect: 302 along hops distinct paths (moved/, moved/moved/
     ...), the last serves; redirect_loop: 302 A to B to A.
-    Statistics server: ok ("finished" answered after hold seconds), stall,
+    Statistics server: ok (a ping of type t answered after hold[t] seconds), stall,
     drip (the status line, then a byte every 2 s). proxy: passes an
     absolute-URI GET on to the loopback port it names."""
 
@@ -202,7 +202,7 @@ class Server:
     def reset(self):
         self.release.set()   # ends every stalled answer
         self.release = threading.Event()
-        self.mode, self.size, self.hold, self.hops, self.package = self.default, 0, 0, 1, self.served
+        self.mode, self.size, self.hold, self.hops, self.package = self.default, 0, {}, 1, self.served
         if not self.httpd:
             self.httpd = TCPServer(("127.0.0.1", self.port), Handler)
             self.httpd.owner = self
@@ -236,7 +236,7 @@ class Server:
             return req.head(answer.status, len(body), [h for h in answer.getheaders() if h[0] not in (
                 "Content-Length", "Connection")]) or req.wfile.write(body)
         if self.name == "stats":
-            time.sleep(self.hold if "type=finished" in path else 0)
+            time.sleep(self.hold.get(re.search(r"type=(\w+)|$", path).group(1), 0))
             return req.head(200, 3) or req.wfile.write(b"ok\n")
         if not path.endswith("/vexo_303.exe") or mode == "404":
             page = b"<html><body>404 Not Found</body></html>\n"

@@ -403,7 +403,7 @@ def end_of_download():
     """The balloon and status line 125 at the end of the download (held on
     screen by a slow answer to "finished"); a Cancel pressed then, during
     the ping, ends the run unstarted."""
-    H.package_server.mode, H.package_server.size, H.stats_server.hold = "throttle", 2 << 20, 8
+    H.package_server.mode, H.package_server.size, H.stats_server.hold = "throttle", 2 << 20, {"finished": 8}
     watcher = H.wine.start(["wine", WIN + "\\probe.exe", "balloon", "30000"], 40)
     proc = H.start("interactive", env=EXIT7)
     w = wait_for(window, 20, "the window")
@@ -563,7 +563,7 @@ def tamper(variant, package="package.exe"):
     refused, the package that was downloaded and checked runs, and the
     planted DLL does not run with it."""
     serve(package)
-    H.stats_server.hold = 4
+    H.stats_server.hold = {"finished": 4}
     marker = WIN + "\\planted.mark"
     proc = H.start(variant, env=dict(EXIT7, VEXO_E2E_PLANTED=marker))
     try:
@@ -587,19 +587,19 @@ def signed_row(package, program, status, env):
 
 
 def renamed_installer(program):
-    """While the package downloads, another program of the user renames the
+    """While the start ping is out, another program of the user renames the
     running installer and puts a program signed by B under its name; the
     server sends a package signed by B: refused, whom to trust was fixed
     when the installer was built."""
     serve("signed_b.exe")
-    H.package_server.mode, H.package_server.size = "throttle", 4 << 20
+    H.stats_server.hold = {"start": 2}
     exe = WIN + "\\renamed\\" + program + ".exe"
     shutil.rmtree(H.wine.path(WIN + "\\renamed"), ignore_errors=True)
     os.makedirs(H.wine.path(WIN + "\\renamed"))
     shutil.copy(H.wine.path(WIN + "\\%s.exe" % program), H.wine.path(exe))
     proc = H.start(program, env=EXIT7, exe=exe)
     try:
-        wait_for(lambda: H.events("package"), 20, "the package request")
+        wait_for(lambda: H.events("stats"), 20, "the start ping")
         os.rename(H.wine.path(exe), H.wine.path(exe) + ".old")
         shutil.copy(H.wine.path(WIN + "\\signed_b.exe"), H.wine.path(exe))
     finally:
