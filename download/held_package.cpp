@@ -14,8 +14,6 @@ constexpr DWORD kNameRandomBytes = 16;       // 128 bits of the folder's name
 // protected: nothing is inherited from the folder above. Files and folders
 // made inside inherit the same.
 const char kPrivateFolderAccess[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
-const char kPrivateFolderPrefix[] = "\\Temp\\vexo-";
-const char kTempFolderName[] = "\\tmp";
 
 // Whether the handle is a plain file or folder (as wanted), not a link,
 // junction or other reparse point.
@@ -63,35 +61,24 @@ void Unpin(FolderPins* pins) {
   while (pins->count > 0) CloseHandle(pins->folders[--pins->count]);
 }
 
-// The private folder's name: the Windows folder's Temp (the system's, not
-// a session's own), "vexo-" and 32 hexadecimal digits of the system's
-// random source.
-bool NamePrivateFolder(char* path) {
-  BYTE random[kNameRandomBytes];
+// Makes the private folder, new (a name that exists, whoever made it,
+// fails), with its security descriptor, and holds it. Its name: the
+// Windows folder's Temp (the system's, not a session's own), "vexo-" and
+// 32 hexadecimal digits of the system's random source.
+bool MakePrivateFolder(HeldPackage* held) {
+  DWORD random[kNameRandomBytes / sizeof(DWORD)];
   HCRYPTPROV provider = 0;
   if (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT | CRYPT_SILENT))
     return false;
-  const bool drawn = CryptGenRandom(provider, sizeof random, random);
+  const bool drawn = CryptGenRandom(provider, sizeof random, reinterpret_cast<BYTE*>(random));
   CryptReleaseContext(provider, 0);
-  const UINT length = GetSystemWindowsDirectoryA(path, kPathChars);
-  if (!drawn || length == 0 || length >= kPathChars || FAILED(BoundedAppend(path, kPathChars, kPrivateFolderPrefix)))
-    return false;
-  char digits[2 * kNameRandomBytes + 1];
-  const char kDigits[] = "0123456789abcdef";
-  for (DWORD i = 0; i < kNameRandomBytes; ++i) {
-    digits[2 * i] = kDigits[random[i] >> 4];
-    digits[2 * i + 1] = kDigits[random[i] & 15];
-  }
-  digits[2 * kNameRandomBytes] = '\0';
-  return SUCCEEDED(BoundedAppend(path, kPathChars, digits));
-}
-
-// Makes the private folder, new (a name that exists, whoever made it,
-// fails), with its security descriptor, and holds it.
-bool MakePrivateFolder(HeldPackage* held) {
-  if (!NamePrivateFolder(held->folderPath)) return false;
+  // The Windows folder goes through tempPath on its way into the name.
+  const UINT length = GetSystemWindowsDirectoryA(held->tempPath, kPathChars);
   SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kPrivateFolderAccess, SDDL_REVISION_1,
+  if (!drawn || length == 0 || length >= kPathChars ||
+      FAILED(BoundedFormat(held->folderPath, kPathChars, "%s\\Temp\\vexo-%08lx%08lx%08lx%08lx", held->tempPath,
+                           random[0], random[1], random[2], random[3])) ||
+      !ConvertStringSecurityDescriptorToSecurityDescriptorA(kPrivateFolderAccess, SDDL_REVISION_1,
                                                             &attributes.lpSecurityDescriptor, nullptr))
     return false;
   const bool made = CreateDirectoryA(held->folderPath, &attributes);
@@ -103,8 +90,7 @@ bool MakePrivateFolder(HeldPackage* held) {
   held->folder = OpenUnfollowed(held->folderPath, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 FILE_FLAG_BACKUP_SEMANTICS);
   return held->folder && IsPlain(held->folder, true) &&
-         SUCCEEDED(BoundedCopy(held->tempPath, kPathChars, held->folderPath)) &&
-         SUCCEEDED(BoundedAppend(held->tempPath, kPathChars, kTempFolderName)) &&
+         SUCCEEDED(BoundedFormat(held->tempPath, kPathChars, "%s\\tmp", held->folderPath)) &&
          CreateDirectoryA(held->tempPath, nullptr);
 }
 
@@ -235,9 +221,7 @@ bool HoldPackage(HeldPackage* held, const DownloadTrail& trail, const char* file
   if (!held->pinned) return false;
   held->cacheFile = OpenUnfollowed(trail.cacheFile, GENERIC_READ, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL);
   if (!held->cacheFile || !IsPlain(held->cacheFile, false) || !MakePrivateFolder(held) ||
-      FAILED(BoundedCopy(held->copyPath, kPathChars, held->folderPath)) ||
-      FAILED(BoundedAppend(held->copyPath, kPathChars, "\\")) ||
-      FAILED(BoundedAppend(held->copyPath, kPathChars, LastPart(fileName))) ||
+      FAILED(BoundedFormat(held->copyPath, kPathChars, "%s\\%s", held->folderPath, LastPart(fileName))) ||
       !CopyHeldBytes(held->cacheFile, held->copyPath))
     return false;
   // Read only from here: the package itself may read its file, and its

@@ -45,7 +45,8 @@ namespace {
 
 constexpr DWORD kWatchIntervalMs = 100;  // how often the installer's thread looks at the download
 constexpr DWORD kAbortGraceMs = 5000;    // how long a download asked to stop gets to end
-// Room for the URLs of the redirects followed, and the last URL asked for.
+// Room for the URLs of the redirects followed, and the last URL asked for
+// once more.
 constexpr size_t kRedirectChars = (kMaxRedirects + 1) * (INTERNET_MAX_URL_LENGTH + 1) + 1;
 constexpr UINT kRelayProgress = WM_APP + 1;     // to the installer's thread: a data notification
 constexpr UINT kRelayAbort = WM_APP + 2;        // to the download thread: abort the binding
@@ -352,12 +353,11 @@ HRESULT OutcomeOf(PackageDownload* download) {
   return download->result;
 }
 
-// Notes a URL the download went on to, once, when it is not the package's
-// own; one that does not fit is not noted.
+// Notes a URL the download went on to, when it is not the package's own
+// (the last may be noted twice: announced, then seen answering); one that
+// does not fit is not noted.
 void NoteUrl(PackageDownload* download, const char* url) {
   if (!url[0] || lstrcmpA(url, download->url) == 0) return;
-  for (const char* noted = download->redirectUrls; *noted; noted += lstrlenA(noted) + 1)
-    if (lstrcmpA(noted, url) == 0) return;
   const size_t room = kRedirectChars - download->redirectChars - 1;
   char* end = download->redirectUrls + download->redirectChars;
   if (SUCCEEDED(BoundedCopy(end, room, url))) download->redirectChars += static_cast<size_t>(lstrlenA(url)) + 1;
