@@ -291,6 +291,19 @@ def cancel_during(server, mode, env=None):
     check(took <= 2.5, "the box came %.1fs after Cancel, promised within 2 s" % took)
 
 
+def filled_cache(n=3000):
+    """A cache that holds the user's own entries, a download redirected
+    three times: the user's entries are all there after the run, with their
+    files, and no entry of the run's own URLs is left."""
+    prefix = "http://vexo-user.test/page"
+    eq(H.wine.probe("fill", prefix, str(n)), {"made": n}, "the user's entries made")
+    try:
+        row("silent", dict(EXIT7, package="redirect", hops=3), 7, SF, ran=True, urls=(PACKAGE_URL,) + tuple(HOPS[:3]))
+        eq(H.wine.probe("entries", prefix), {"entries": n, "files": n}, "the user's entries and their files")
+    finally:
+        H.wine.probe("entries", prefix, "/delete")
+
+
 def https_row(cert, pings):
     """The statistics server at https://localhost (Wine matches a certificate
     to host names, never to IP addresses): each ping connects; one whose
@@ -693,7 +706,8 @@ def cases():
                 ("the start ping held", ("stats", "stall")))] +
             [("network: statistics over HTTPS, " + n, lambda a=a: https_row(*a)) for n, a in (
                 ("certificate from a CA the machine trusts", ("trusted", SF)), ("self-signed certificate", ("self_signed", [])))] +
-            [("network: the download and both pings through the proxy of the Internet settings", proxy_row)] +
+            [("network: the download and both pings through the proxy of the Internet settings", proxy_row),
+             ("a cache full of the user's entries keeps them all", filled_cache)] +
             [("planted libraries next to the %s build%s" % ("/u" if r[3] else "verify", o and ", older search"),
               lambda r=r, o=o: planted_row(*r, o)) for r in PLANTED for o in ("", 1)] +
             [("held package: another program cannot change it or plant a DLL beside it (%s)" % n,

@@ -20,7 +20,9 @@
  *                     renames its folder, plants vexo_plant.dll (a copy of
  *                     cancel_hook.dll) beside it and in TEMP; the error of
  *                     each ({"overwrite": 32, ...}; 0 done)
- *   probe load <dll>  loads a library (exit code 0 when it did) */
+ *   probe load <dll>  loads a library (exit code 0 when it did)
+ *   probe fill <prefix> <n>, probe entries <prefix> [/delete]
+ *                     the user's own cache entries: made, counted */
 #include <windows.h>
 #include <commctrl.h>
 #include <wininet.h>
@@ -324,6 +326,36 @@ static int Cache(int argc, char **argv)
     return 0;
 }
 
+/* "fill": n entries of the user's own, <prefix>0 ... with a small file each;
+ * "entries": how many entries of <prefix> there are, and how many of them
+ * still have their file (deleted with /delete). */
+static int Entries(const char *verb, const char *prefix, const char *arg)
+{
+    static char buffer[65536];
+    INTERNET_CACHE_ENTRY_INFOA *entry = (INTERNET_CACHE_ENTRY_INFOA *)buffer;
+    char url[512], file[MAX_PATH];
+    DWORD size = sizeof buffer, n = 0, files = 0, written;
+    FILETIME never = {0, 0};
+    if (!strcmp(verb, "fill")) {
+        for (DWORD i = 0; i < strtoul(arg, NULL, 10); i++) {
+            snprintf(url, sizeof url, "%s%lu", prefix, i);
+            if (!CreateUrlCacheEntryA(url, 0, "txt", file, 0)) continue;
+            HANDLE f = CreateFileA(file, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+            WriteFile(f, url, lstrlenA(url), &written, NULL), CloseHandle(f);
+            n += CommitUrlCacheEntryA(url, file, never, never, NORMAL_CACHE_ENTRY, NULL, 0, NULL, NULL) != 0;
+        }
+        return printf("{\"made\": %lu}\n", n), 0;
+    }
+    HANDLE search = FindFirstUrlCacheEntryA(NULL, entry, &size);
+    for (BOOL more = search != NULL; more; size = sizeof buffer, more = FindNextUrlCacheEntryA(search, entry, &size))
+        if (entry->lpszSourceUrlName && !strncmp(entry->lpszSourceUrlName, prefix, strlen(prefix))) {
+            n++, files += GetFileAttributesA(entry->lpszLocalFileName) != INVALID_FILE_ATTRIBUTES;
+            if (arg) DeleteUrlCacheEntryA(entry->lpszSourceUrlName);
+        }
+    if (search) FindCloseUrlCache(search);
+    return printf("{\"entries\": %lu, \"files\": %lu}\n", n, files), 0;
+}
+
 static int Tamper(const char *url)
 {
     char buffer[4096], moved[MAX_PATH + 8];
@@ -362,6 +394,7 @@ int main(int argc, char **argv)
     else if (!strcmp(verb, "cache") && argc > 2) r = Cache(argc - 2, argv + 2);
     else if (!strcmp(verb, "load") && argc == 3) r = !LoadLibraryA(argv[2]);
     else if (!strcmp(verb, "tamper") && argc == 3) r = Tamper(argv[2]);
+    else if ((!strcmp(verb, "fill") || !strcmp(verb, "entries")) && argc >= 3) r = Entries(verb, argv[2], argv[3]);
     else fprintf(stderr, "usage: see probe.c\n");
     fflush(stdout);
     return r;
