@@ -202,6 +202,10 @@ FAILURES = [
     ("an empty body", {"package": "empty"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
     ("a folder of the package's path cannot be held", {"VEXO_FAIL": "CreateFileA@28:32:4294967295:1"}, 2, SFAIL,
      box(TEXT[123] % PACKAGE_URL), False),
+    ("the private folder cannot be made", {"VEXO_FAIL": "CreateDirectoryA@8:5:0:1"}, 2, SFAIL,
+     box(TEXT[123] % PACKAGE_URL), False),
+    ("the private copy cannot be written: disk full", {"VEXO_FAIL": "WriteFile@20:112:0:1"}, 2, SFAIL,
+     box(TEXT[123] % PACKAGE_URL), False),
     # The first thread made is the download's, the second the start ping's.
     ("download thread not made", {"VEXO_FAIL": "CreateThread@24:8:0:1"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
     ("start ping's thread not made", dict(EXIT7, VEXO_FAIL="CreateThread@24:8:0:2"), 7, ["finished"], None, True),
