@@ -1,6 +1,7 @@
-// Checks of the downloaded package, made on the file held open since the
-// download ended (see HoldDownloadedFile), so that what is checked is what
-// runs: nobody can write, rename or delete the file meanwhile.
+// Checks of the downloaded package, made on its private copy, held open
+// from the moment it was written (see download/held_package.h), so that
+// what is checked is what runs: nobody can write, rename or delete the
+// copy meanwhile.
 #ifndef VEXO_DOWNLOAD_PACKAGE_CHECK_H
 #define VEXO_DOWNLOAD_PACKAGE_CHECK_H
 
