@@ -563,19 +563,28 @@ def signed_row(package, program, status):
     eq(run.report["trust_ui"], "0" if program in ("silent", "digest") else "2", "trust interface asked for", run)
 
 
-# Copies of a DLL of the tests' own, named like libraries the program
-# loads, next to it: program, the names, command line, exit code.
+# Copies of a DLL of the tests' own, next to the program, named like
+# libraries it loads, and like one that a system library loads by bare
+# name for itself (user32: the theme library, once a window is made):
+# program, the names of each kind, command line, exit code.
 PLANTED = [
-    ("verify_signed", ["wintrust.dll", "crypt32.dll"], '/v "%s\\signed_a.exe"' % WIN, 0),
-    ("interactive", ["gdiplus.dll", "netapi32.dll", "urlmon.dll", "wininet.dll", "comctl32.dll"], "", 7),
+    ("verify_signed", ["wintrust.dll", "crypt32.dll"], ["uxtheme.dll"], '/v "%s\\signed_a.exe"' % WIN, 0),
+    ("interactive", ["gdiplus.dll", "netapi32.dll", "urlmon.dll", "wininet.dll", "comctl32.dll"], ["uxtheme.dll"],
+     "", 7),
 ]
+# Each layer of the search alone, with entry points the seam hides: the
+# search flags of our own loads alone (no process-wide restriction), and
+# the older systems' search (neither), where the program's folder stays
+# first for the system libraries' own loads by bare name.
+SEARCHES = [("", ""), (", our loads' flags alone", "SetDefaultDllDirectories"),
+            (", older search", "SetDefaultDllDirectories,AddDllDirectory")]
 
 
-def planted_row(program, names, args, status, older):
+def planted_row(program, names, their_names, args, status, missing):
     """Wine is told to prefer such copies (as Windows searches a program's
     folder first for a library that is not a known DLL): a plain program in
-    that folder loads one, the installer none (a copy leaves a marker).
-    older: without the library-search functions of Windows 8 (the seam)."""
+    that folder loads one, the installer none (a copy leaves a marker)."""
+    names = names + their_names * (not missing)
     folder, marker = WIN + "\\planted", H.wine.path(WIN + "\\planted.mark")
     shutil.rmtree(H.wine.path(folder), ignore_errors=True)
     os.makedirs(H.wine.path(folder))
@@ -583,7 +592,7 @@ def planted_row(program, names, args, status, older):
         shutil.copy(H.wine.path(WIN + "\\" + (name if name.endswith(".exe") else "cancel_hook.dll")),
                     H.wine.path(folder + "\\" + name))
     env = {"VEXO_E2E_PLANTED": WIN + "\\planted.mark", "WINEDLLOVERRIDES": "mscoree,mshtml=;%s=n,b" % ",".join(
-        n[:-4] for n in names), "VEXO_MISSING_ENTRY": "SetDefaultDllDirectories,AddDllDirectory" if older else ""}
+        n[:-4] for n in names), "VEXO_MISSING_ENTRY": missing}
     H.wine.run(["wine", folder + "\\probe.exe", "load", names[0]], 30, env)
     check(os.path.exists(marker), "a plain program in the folder did not load the planted " + names[0])
     os.remove(marker)
@@ -633,8 +642,8 @@ def cases():
                 ("self-signed certificate", ("self_signed", [])),
                 ("trusted certificate for another host name", ("other_host", [])))] +
             [("network: the download and both pings through the proxy of the Internet settings", proxy_row)] +
-            [("planted libraries next to the %s build%s" % ("/u" if r[3] else "verify", o and ", older search"),
-              lambda r=r, o=o: planted_row(*r, o)) for r in PLANTED for o in ("", 1)] +
+            [("planted libraries next to the %s build%s" % ("/u" if r[4] else "verify", n),
+              lambda r=r, m=m: planted_row(*r, m)) for r in PLANTED for n, m in SEARCHES] +
             [("held package: another program cannot change it (%s)" % n, lambda a=a: tamper(*a)) for n, a in (
                 ("/s", ("silent",)), ("/u", ("interactive",)),
                 ("/s, signer required", ("same", WIN + "\\same_signed.exe", "signed_a.exe")))])
