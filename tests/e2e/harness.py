@@ -170,8 +170,9 @@ class Server:
     half the announced length, then closes; huge: announces 3 GiB, sends the
     package, then nothing; login: a page with status 200; empty: status 200,
     no body; dos: the package with its header naming an offset that holds no
-    PE signature (a DOS program); redirect: 302 along hops distinct paths (moved/, moved/moved/
-    ...), the last serves; redirect_loop: 302 A to B to A.
+    PE signature (a DOS program); redirect: 302 along hops distinct paths
+    (moved/, moved/moved/ ...), the last serves; redirect_loop: 302 A to B
+    to A.
     Statistics server: ok ("finished" answered after hold seconds), stall,
     drip (the status line, then a byte every 2 s). proxy: passes an
     absolute-URI GET on to the loopback port it names."""
