@@ -187,8 +187,10 @@ class Server:
     stall_after_headers: headers with the length, then nothing; short_body:
     half the announced length, then closes; huge: announces 3 GiB, sends the
     package, then nothing; login: a page with status 200; empty: status 200,
-    no body; redirect: 302 along hops distinct paths (moved/, moved/moved/
-    ...), the last serves; redirect_loop: 302 A to B to A.
+    no body; dos: the package with its header naming an offset that holds no
+    PE signature (a DOS program); redirect: 302 along hops distinct paths
+    (moved/, moved/moved/ ...), the last serves; redirect_loop: 302 A to B
+    to A.
     Statistics server: ok (a ping of type t answered after hold[t] seconds), stall,
     drip (the status line, then a byte every 2 s). proxy: passes an
     absolute-URI GET on to the loopback port it names."""
@@ -250,6 +252,7 @@ class Server:
                 "/vexo_303.exe"
             return req.head(302, 0, [("Location", "http://127.0.0.1:%d%s" % (self.port, target))])
         body = open(self.package, "rb").read()
+        body = body[:0x3C] + struct.pack("<I", 0x40) + body[0x40:] if mode == "dos" else body
         body += b"\0" * (self.size - len(body))
         req.head(200, 3 << 30 if mode == "huge" else len(body), [("Content-Type", "application/octet-stream")])
         if mode == "stall_after_headers":
@@ -436,11 +439,13 @@ class Harness:
             build_tree(True, ["digest"], out)
         if "verify" in names:
             sign_verify_files(out)
-        # HTTPS: a test CA, a certificate for localhost that it signed, a self-signed one
-        for name, issuer in (("ca", []), ("trusted", ["-CA", "ca.pem", "-CAkey", "ca.key"]), ("self_signed", [])):
+        # HTTPS: a test CA, certificates for localhost and for another name that it signed, a self-signed one
+        ca = ["-CA", "ca.pem", "-CAkey", "ca.key"]
+        for name, issuer, host in (("ca", [], "localhost"), ("trusted", ca, "localhost"),
+                                   ("other_host", ca, "vexo-other.test"), ("self_signed", [], "localhost")):
             if not os.path.exists(os.path.join(out, name + ".pem")):
                 sh(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650", "-subj", "/CN=e2e " +
-                    name, "-addext", "subjectAltName=DNS:localhost", "-keyout", name + ".key", "-out", name + ".pem"] +
+                    name, "-addext", "subjectAltName=DNS:" + host, "-keyout", name + ".key", "-out", name + ".pem"] +
                    issuer, 120, out)
         shutil.rmtree(self.wine.path(WIN), ignore_errors=True)
         shutil.copytree(out, self.wine.path(WIN), ignore=shutil.ignore_patterns("*.stamp", "*.key", "*.p12"))

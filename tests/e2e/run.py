@@ -200,6 +200,8 @@ FAILURES = [
     ("package server down", {"package": "down"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
     ("a login page answered with 200", {"package": "login"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
     ("an empty body", {"package": "empty"}, 2, SFAIL, box(TEXT[123] % PACKAGE_URL), False),
+    ("MZ, but no PE signature where its header says (a DOS program)", {"package": "dos"}, 2, SFAIL,
+     box(TEXT[123] % PACKAGE_URL), False),
     ("a folder of the package's path cannot be held", {"VEXO_FAIL": "CreateFileA@28:32:4294967295:1"}, 2, SFAIL,
      box(TEXT[123] % PACKAGE_URL), False),
     ("the private folder cannot be made", {"VEXO_FAIL": "CreateDirectoryA@8:5:0:1"}, 2, SFAIL,
@@ -266,14 +268,18 @@ NETWORK = [
     ("302 loop A-B-A", {"package": "redirect_loop"}, 2, SFAIL, False, 15, (MOVED_URL,)),
     ("headers, then nothing", {"package": "stall_after_headers"}, 2, SFAIL, False, 38, ()),
     ("statistics server drips its answer", dict(EXIT7, stats="drip"), 7, SF, True, 23, ()),
+    ("statistics server silent: each ping ends by its receive time-out", dict(EXIT7, stats="stall"), 7, SF, True,
+     12, ()),
 ]
 
 
 def cancel_during(server, mode, env=None):
     """Cancel pressed while no byte arrives (of the package: the binding is
-    aborted; of the answer to the start ping), or, with no relay windows
-    (nothing can abort the binding), while data arrives (the next
-    notification's answer), ends the run within 2 s, no request after."""
+    aborted; of the answer to the start ping, seen at once and again before
+    the download, which here does not look at Cancel itself), or, with no
+    relay windows (nothing can abort the binding), while data arrives (the
+    next notification's answer), ends the run within 2 s (Wine: a ping's
+    thread gets 2 s more), no request after."""
     server = getattr(H, server + "_server")
     server.mode, H.package_server.size = mode, 32 << 20
     proc = H.start("interactive", env=env, timeout=40, flags="h")
@@ -282,9 +288,6 @@ def cancel_during(server, mode, env=None):
         time.sleep(1)
         click(w["button"]["rect"])
         clicked = time.monotonic()
-        if server.name == "stats":   # Wine ends a blocking request when its server lets go, not when it is closed
-            time.sleep(1)
-            server.release.set()
         wait_for(lambda: H.boxes(proc), 40, "a box after Cancel")
         took = time.monotonic() - clicked
         shot("cancelled")
@@ -292,7 +295,8 @@ def cancel_during(server, mode, env=None):
         run = H.finish(proc)
     expect(run, 1602, ["start"], [CANCELLED])
     eq([e[0] for e in run.events][-1], server.name, "the last request", run)
-    check(took <= 2.5, "the box came %.1fs after Cancel, promised within 2 s" % took)
+    bound = 4 if server.name == "stats" else 2.5   # under Wine the ping's thread gets its 2 s: 2.3 s
+    check(took <= bound, "the box came %.1fs after Cancel, promised within %ss" % (took, bound))
 
 
 def filled_cache(n=3000):
@@ -311,7 +315,8 @@ def filled_cache(n=3000):
 def https_row(cert, pings):
     """The statistics server at https://localhost (Wine matches a certificate
     to host names, never to IP addresses): each ping connects; one whose
-    certificate the machine does not trust sends nothing."""
+    certificate the machine does not trust, or names another host, sends
+    nothing."""
     H.tls_server.cert = os.path.join(harness.BUILD, "bin", cert)
     row("https", EXIT7, 7, pings, ran=True)
     eq(len(H.events("tls")), 2, "TLS connections")
@@ -641,19 +646,28 @@ def real_package(program):
        run)
 
 
-# Copies of a DLL of the tests' own, named like libraries the program
-# loads, next to it: program, the names, command line, exit code.
+# Copies of a DLL of the tests' own, next to the program, named like
+# libraries it loads, and like one that a system library loads by bare
+# name for itself (user32: the theme library, once a window is made):
+# program, the names of each kind, command line, exit code.
 PLANTED = [
-    ("verify_signed", ["wintrust.dll", "crypt32.dll"], '/v "%s\\signed_a.exe"' % WIN, 0),
-    ("interactive", ["gdiplus.dll", "netapi32.dll", "urlmon.dll", "wininet.dll", "comctl32.dll"], "", 7),
+    ("verify_signed", ["wintrust.dll", "crypt32.dll"], ["uxtheme.dll"], '/v "%s\\signed_a.exe"' % WIN, 0),
+    ("interactive", ["gdiplus.dll", "netapi32.dll", "urlmon.dll", "wininet.dll", "comctl32.dll"], ["uxtheme.dll"],
+     "", 7),
 ]
+# Each layer of the search alone, with entry points the seam hides: the
+# search flags of our own loads alone (no process-wide restriction), and
+# the older systems' search (neither), where the program's folder stays
+# first for the system libraries' own loads by bare name.
+SEARCHES = [("", ""), (", our loads' flags alone", "SetDefaultDllDirectories"),
+            (", older search", "SetDefaultDllDirectories,AddDllDirectory")]
 
 
-def planted_row(program, names, args, status, older):
+def planted_row(program, names, their_names, args, status, missing):
     """Wine is told to prefer such copies (as Windows searches a program's
     folder first for a library that is not a known DLL): a plain program in
-    that folder loads one, the installer none (a copy leaves a marker).
-    older: without the library-search functions of Windows 8 (the seam)."""
+    that folder loads one, the installer none (a copy leaves a marker)."""
+    names = names + their_names * (not missing)
     folder, marker = WIN + "\\planted", H.wine.path(WIN + "\\planted.mark")
     shutil.rmtree(H.wine.path(folder), ignore_errors=True)
     os.makedirs(H.wine.path(folder))
@@ -661,7 +675,7 @@ def planted_row(program, names, args, status, older):
         shutil.copy(H.wine.path(WIN + "\\" + (name if name.endswith(".exe") else "cancel_hook.dll")),
                     H.wine.path(folder + "\\" + name))
     env = {"VEXO_E2E_PLANTED": WIN + "\\planted.mark", "WINEDLLOVERRIDES": "mscoree,mshtml=;%s=n,b" % ",".join(
-        n[:-4] for n in names), "VEXO_MISSING_ENTRY": "SetDefaultDllDirectories,AddDllDirectory" if older else ""}
+        n[:-4] for n in names), "VEXO_MISSING_ENTRY": missing}
     H.wine.run(["wine", folder + "\\probe.exe", "load", names[0]], 30, env)
     check(os.path.exists(marker), "a plain program in the folder did not load the planted " + names[0])
     os.remove(marker)
@@ -707,13 +721,16 @@ def cases():
             [("network: %s; Cancel (/u)" % n, lambda a=a: cancel_during(*a)) for n, a in (
                 ("headers, then nothing", ("package", "stall_after_headers")),
                 ("data flowing, no relay windows", ("package", "throttle", {"VEXO_FAIL": "CreateWindowExA@48:8"})),
-                ("the start ping held", ("stats", "stall")))] +
+                ("the start ping held, the download blind to Cancel",
+                 ("stats", "drip", {"VEXO_DOWNLOAD_UNWATCHED": "1"})))] +
             [("network: statistics over HTTPS, " + n, lambda a=a: https_row(*a)) for n, a in (
-                ("certificate from a CA the machine trusts", ("trusted", SF)), ("self-signed certificate", ("self_signed", [])))] +
+                ("certificate from a CA the machine trusts", ("trusted", SF)),
+                ("self-signed certificate", ("self_signed", [])),
+                ("trusted certificate for another host name", ("other_host", [])))] +
             [("network: the download and both pings through the proxy of the Internet settings", proxy_row),
              ("a cache full of the user's entries keeps them all", filled_cache)] +
-            [("planted libraries next to the %s build%s" % ("/u" if r[3] else "verify", o and ", older search"),
-              lambda r=r, o=o: planted_row(*r, o)) for r in PLANTED for o in ("", 1)] +
+            [("planted libraries next to the %s build%s" % ("/u" if r[4] else "verify", n),
+              lambda r=r, m=m: planted_row(*r, m)) for r in PLANTED for n, m in SEARCHES] +
             [("held package: another program cannot change it or plant a DLL beside it (%s)" % n,
               lambda a=a: tamper(*a)) for n, a in (("/s", ("silent",)), ("/u", ("interactive",)),
                                                     ("/s, publisher recorded", ("same", "signed_a.exe")))])

@@ -356,6 +356,8 @@ void SeamCountBlock(int delta) { Count(g_counts.heap, delta); }
 
 HANDLE SeamHeap() { return g_heap ? g_heap : GetProcessHeap(); }
 
+bool SeamUnwatchedDownload() { return GetEnvironmentVariableA("VEXO_DOWNLOAD_UNWATCHED", nullptr, 0) != 0; }
+
 void SeamReport(DWORD runStatus) {
   // Taken before the report's own file handle exists.
   const Counts counts = g_counts;

@@ -14,6 +14,9 @@
 //                                find (error 127), as on older Windows
 //   VEXO_HEAP_LIMIT=bytes        the program's blocks come from a full heap
 //                                of their own with only this much room
+//   VEXO_DOWNLOAD_UNWATCHED=1    the interactive modes download as the silent
+//                                ones do (no progress; Cancel only seen by the
+//                                installer's own checks)
 //   VEXO_SEAM_REPORT=path        written at the end of the run: what is still
 //                                outstanding, one "name=value" per line
 //
@@ -43,6 +46,9 @@ void SeamReport(DWORD runStatus);
 bool SeamFailAllocation();
 void SeamCountBlock(int delta);
 HANDLE SeamHeap();
+bool SeamUnwatchedDownload();
 
+#else
+constexpr bool SeamUnwatchedDownload() { return false; }
 #endif
 #endif
