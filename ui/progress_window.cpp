@@ -131,6 +131,7 @@ bool ProgressWindow::Close() {
   created_ = false;
   cancelled_ = false;
   range_ = 0;
+  status_[0] = '\0';
   return true;
 }
 
@@ -140,32 +141,47 @@ void ProgressWindow::Cancel() { cancelled_ = true; }
 
 bool ProgressWindow::IsCancelled() const { return cancelled_; }
 
-int ProgressWindow::ShowStatus(const char* text) {
-  if (!created_) return -1;
-  if (cancelled_) return 1;
-  if (!IsWindow(dialog_)) return 0;
+namespace {
 
-  HDC dc = GetDC(dialog_);
-  if (!dc) return 0;
-  HBRUSH background = CreateSolidBrush(kBackgroundColour);
-  if (background) FillRect(dc, &statusRect_, background);
-
+// The status line in its font, over what dc already holds in rect.
+void DrawStatusLine(HDC dc, RECT rect, const char* text) {
   LOGFONTA logFont = {};
   logFont.lfHeight = kStatusFontHeight;
   HFONT font = CreateFontIndirectA(&logFont);
   HGDIOBJ previousFont = font ? SelectObject(dc, font) : nullptr;
   SetBkMode(dc, TRANSPARENT);
-  DrawTextA(dc, text, lstrlenA(text), &statusRect_, kStatusFormat);
+  DrawTextA(dc, text, lstrlenA(text), &rect, kStatusFormat);
   if (previousFont) SelectObject(dc, previousFont);
+  if (font) DeleteObject(font);
+}
+
+}  // namespace
+
+int ProgressWindow::ShowStatus(const char* text) {
+  if (!created_) return -1;
+  if (cancelled_) return 1;
+  if (!IsWindow(dialog_)) return 0;
+  // Every slide paint fills the whole client area: it draws the line again.
+  CopyToField(status_, text);
+
+  HDC dc = GetDC(dialog_);
+  if (!dc) return 0;
+  HBRUSH background = CreateSolidBrush(kBackgroundColour);
+  if (background) FillRect(dc, &statusRect_, background);
+  DrawStatusLine(dc, statusRect_, status_);
 
   SendMessageA(dialog_, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(dialog_, &statusRect_, FALSE);
   UpdateWindow(dialog_);
 
-  if (font) DeleteObject(font);
   if (background) DeleteObject(background);
   ReleaseDC(dialog_, dc);
   return 0;
+}
+
+void ProgressWindow::DrawKeptStatus(HWND window, HDC dc) {
+  const ProgressWindow* owner = instance_;
+  if (owner && owner->dialog_ == window && owner->status_[0]) DrawStatusLine(dc, owner->statusRect_, owner->status_);
 }
 
 int ProgressWindow::SetStatusText(const char* text) {
