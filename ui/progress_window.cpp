@@ -4,6 +4,7 @@
 
 #include "base/heap.h"
 #include "base/platform_libraries.h"
+#include "base/sizes.h"
 #include "resource_ids.h"
 #include "ui/slideshow.h"
 #include "ui/text_field.h"
@@ -51,6 +52,10 @@ constexpr UINT kTrayClick = WM_LBUTTONDOWN;
 // The dialog's own window procedure, called for everything the
 // subclass passes on.
 WNDPROC g_previousWindowProc = nullptr;
+
+// The status line last shown, until Close; static storage beside the
+// instance, as the slide table is.
+char g_statusLine[kTextChars];
 
 LRESULT PassOn(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!g_previousWindowProc) return DefWindowProcA(window, message, wParam, lParam);
@@ -131,7 +136,7 @@ bool ProgressWindow::Close() {
   created_ = false;
   cancelled_ = false;
   range_ = 0;
-  status_[0] = '\0';
+  g_statusLine[0] = '\0';
   return true;
 }
 
@@ -162,13 +167,13 @@ int ProgressWindow::ShowStatus(const char* text) {
   if (cancelled_) return 1;
   if (!IsWindow(dialog_)) return 0;
   // Every slide paint fills the whole client area: it draws the line again.
-  CopyToField(status_, text);
+  CopyToField(g_statusLine, text);
 
   HDC dc = GetDC(dialog_);
   if (!dc) return 0;
   HBRUSH background = CreateSolidBrush(kBackgroundColour);
   if (background) FillRect(dc, &statusRect_, background);
-  DrawStatusLine(dc, statusRect_, status_);
+  DrawStatusLine(dc, statusRect_, g_statusLine);
 
   SendMessageA(dialog_, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(dialog_, &statusRect_, FALSE);
@@ -181,7 +186,7 @@ int ProgressWindow::ShowStatus(const char* text) {
 
 void ProgressWindow::DrawKeptStatus(HWND window, HDC dc) {
   const ProgressWindow* owner = instance_;
-  if (owner && owner->dialog_ == window && owner->status_[0]) DrawStatusLine(dc, owner->statusRect_, owner->status_);
+  if (owner && owner->dialog_ == window && g_statusLine[0]) DrawStatusLine(dc, owner->statusRect_, g_statusLine);
 }
 
 int ProgressWindow::SetStatusText(const char* text) {

@@ -8,7 +8,6 @@
 class ProgressWindow {
  public:
   static constexpr size_t kTitleChars = 256;
-  static constexpr size_t kStatusChars = 1024;  // as long as the driver's status texts
 
   // The instance, created on first use; null when there is no memory
   // for it.
@@ -54,7 +53,6 @@ class ProgressWindow {
   bool cancelled_ = false;
   int range_ = 0;
   RECT statusRect_ = {};
-  char status_[kStatusChars] = {};  // the line last shown, until Close
 
   static ProgressWindow* instance_;
 };

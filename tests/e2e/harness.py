@@ -91,8 +91,9 @@ def build_tree(seams, names, out, tree=None):
         key = hashlib.sha1(json.dumps([config, newest], sort_keys=True).encode()).hexdigest()
         if os.path.exists(exe) and os.path.exists(stamp) and open(stamp).read() == key:
             continue
-        sh(["cmake"] + fresh + ["-S", REPO, "-B", tree, "--toolchain", os.path.join(REPO, "cmake", "mingw-i686.cmake"),
-            "-DCMAKE_BUILD_TYPE=MinSizeRel"] + ["-D%s=%s" % kv for kv in config.items()], 300)
+        toolchain = os.path.join(REPO, "cmake", "mingw-i686.cmake")
+        sh(["cmake"] + fresh + ["-S", REPO, "-B", tree, "--toolchain", toolchain, "-DCMAKE_BUILD_TYPE=MinSizeRel"] +
+           ["-D%s=%s" % kv for kv in config.items()], 300)
         sh(["cmake", "--build", tree, "--parallel", "2"], 900)
         shutil.copy(os.path.join(tree, "vexo_setup.exe"), exe)
         with open(stamp, "w") as f:
@@ -429,7 +430,8 @@ class Harness:
         names = list(variants or VARIANTS)
         with concurrent.futures.ThreadPoolExecutor(3) as pool:
             jobs = [pool.submit(self.wine.prepare)] + [pool.submit(build_tree, seams, [
-                n for n in names if VARIANTS[n][0] == seams and n not in ("digest", "vendor")], out) for seams in (0, 1)]
+                n for n in names if VARIANTS[n][0] == seams and n not in ("digest", "vendor")], out)
+                for seams in (0, 1)]
             if "vendor" in names:
                 jobs.append(pool.submit(build_tree, False, ["vendor"], out, "tree_vendor"))
             for name, flags in HELPERS.items():
