@@ -218,7 +218,7 @@ class Server:
             self.log.append((source, line, time.monotonic()))
 
     def answer(self, req, release):
-        path, mode = urllib.parse.unquote(req.path, "gbk", "replace"), self.mode
+        path, mode = urllib.parse.unquote(req.path), self.mode
         if mode == "stall":
             return release.wait(120)
         if mode == "drip":
