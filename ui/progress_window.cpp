@@ -4,6 +4,7 @@
 
 #include "base/heap.h"
 #include "base/platform_libraries.h"
+#include "base/sizes.h"
 #include "resource_ids.h"
 #include "ui/slideshow.h"
 #include "ui/text_field.h"
@@ -51,6 +52,10 @@ constexpr UINT kTrayClick = WM_LBUTTONDOWN;
 // The dialog's own window procedure, called for everything the
 // subclass passes on.
 WNDPROC g_previousWindowProc = nullptr;
+
+// The status line last shown, until Close; static storage beside the
+// instance, as the slide table is.
+char g_statusLine[kTextChars];
 
 LRESULT PassOn(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!g_previousWindowProc) return DefWindowProcA(window, message, wParam, lParam);
@@ -131,6 +136,7 @@ bool ProgressWindow::Close() {
   created_ = false;
   cancelled_ = false;
   range_ = 0;
+  g_statusLine[0] = '\0';
   return true;
 }
 
@@ -140,32 +146,47 @@ void ProgressWindow::Cancel() { cancelled_ = true; }
 
 bool ProgressWindow::IsCancelled() const { return cancelled_; }
 
-int ProgressWindow::ShowStatus(const char* text) {
-  if (!created_) return -1;
-  if (cancelled_) return 1;
-  if (!IsWindow(dialog_)) return 0;
+namespace {
 
-  HDC dc = GetDC(dialog_);
-  if (!dc) return 0;
-  HBRUSH background = CreateSolidBrush(kBackgroundColour);
-  if (background) FillRect(dc, &statusRect_, background);
-
+// The status line in its font, over what dc already holds in rect.
+void DrawStatusLine(HDC dc, RECT rect, const char* text) {
   LOGFONTA logFont = {};
   logFont.lfHeight = kStatusFontHeight;
   HFONT font = CreateFontIndirectA(&logFont);
   HGDIOBJ previousFont = font ? SelectObject(dc, font) : nullptr;
   SetBkMode(dc, TRANSPARENT);
-  DrawTextA(dc, text, lstrlenA(text), &statusRect_, kStatusFormat);
+  DrawTextA(dc, text, lstrlenA(text), &rect, kStatusFormat);
   if (previousFont) SelectObject(dc, previousFont);
+  if (font) DeleteObject(font);
+}
+
+}  // namespace
+
+int ProgressWindow::ShowStatus(const char* text) {
+  if (!created_) return -1;
+  if (cancelled_) return 1;
+  if (!IsWindow(dialog_)) return 0;
+  // Every slide paint fills the whole client area: it draws the line again.
+  CopyToField(g_statusLine, text);
+
+  HDC dc = GetDC(dialog_);
+  if (!dc) return 0;
+  HBRUSH background = CreateSolidBrush(kBackgroundColour);
+  if (background) FillRect(dc, &statusRect_, background);
+  DrawStatusLine(dc, statusRect_, g_statusLine);
 
   SendMessageA(dialog_, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(dialog_, &statusRect_, FALSE);
   UpdateWindow(dialog_);
 
-  if (font) DeleteObject(font);
   if (background) DeleteObject(background);
   ReleaseDC(dialog_, dc);
   return 0;
+}
+
+void ProgressWindow::DrawKeptStatus(HWND window, HDC dc) {
+  const ProgressWindow* owner = instance_;
+  if (owner && owner->dialog_ == window && g_statusLine[0]) DrawStatusLine(dc, owner->statusRect_, g_statusLine);
 }
 
 int ProgressWindow::SetStatusText(const char* text) {

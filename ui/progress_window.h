@@ -24,7 +24,8 @@ class ProgressWindow {
   HWND GetWindow() const;
   void Cancel();
   bool IsCancelled() const;
-  // -1: no window; 1: cancelled, nothing drawn; 0: otherwise.
+  // -1: no window; 1: cancelled, nothing drawn; 0: otherwise. The window
+  // keeps the text it drew, for the slide paints to draw it again.
   int ShowStatus(const char* text);
   int SetStatusText(const char* text);
   void SetRange(int range);
@@ -33,6 +34,9 @@ class ProgressWindow {
   void PumpPendingMessages();
 
   HINSTANCE Module() const { return module_; }
+  // Draws the status line last shown into dc, a picture of window's
+  // client area; nothing when window is not this one's or no line was shown.
+  static void DrawKeptStatus(HWND window, HDC dc);
 
  private:
   friend INT_PTR CALLBACK ProgressDialogProc(HWND, UINT, WPARAM, LPARAM);

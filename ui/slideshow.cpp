@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "base/platform_libraries.h"
+#include "ui/progress_window.h"
 
 Slide g_slides[kSlideCount] = {};
 int g_slideCounter = 0;
@@ -72,6 +73,8 @@ void PaintSlide(HWND window, int slide) {
                                   static_cast<INT>(imageHeight));
       gdiplus->GdipDeleteGraphics(graphics);
     }
+    // The picture covers the status strip too: the line goes back on it.
+    ProgressWindow::DrawKeptStatus(window, memory);
     if (shown) BitBlt(dc, client.left, client.top, width, height, memory, 0, 0, SRCCOPY);
 
     // The dialog does not clip its children: they repaint over the banner.

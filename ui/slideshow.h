@@ -33,7 +33,8 @@ extern int g_slideCounter;
 // not there (image is then null).
 bool LoadImageResource(HINSTANCE module, WORD id, LPCSTR type, Gdiplus::GpImage** image);
 // Composes slide over the whole client area off-screen and copies it to
-// the window in one go; a slide that is not present copies nothing.
+// the window in one go, with the status line last shown drawn over it; a
+// slide that is not present copies nothing.
 void PaintSlide(HWND window, int slide);
 // Timer 101 shows the first slide and starts the rotation, 100 advances
 // it, 102 repaints the current one once.

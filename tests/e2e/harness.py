@@ -74,17 +74,20 @@ def sh(cmd, timeout, cwd=None):
 
 # ---------------------------------------------------------------- builds
 
-def build_tree(seams, names, out):
+def build_tree(seams, names, out, tree=None):
     """The variants of one CMake tree (with the seam or without), each by
     reconfiguring the tree; one whose sources and configuration have not
-    changed since it was built is kept."""
-    tree = os.path.join(BUILD, "tree_seam" if seams else "tree_plain")
+    changed since it was built is kept. A tree of its own (the vendor's) is
+    configured afresh, so no value of an earlier configuration stays."""
+    fresh = ["--fresh"] if tree else []
+    tree = os.path.join(BUILD, tree or ("tree_seam" if seams else "tree_plain"))
     newest = max(os.path.getmtime(p) for p in [os.path.join(REPO, "CMakeLists.txt")] + [
         p for d in ("base", "driver", "download", "stats", "ui", "trust", "resources", "cmake", "tests/seam")
         for p in glob.glob(os.path.join(REPO, d, "**"), recursive=True)])
     for name in names:
         config = {"VEXO_MODE": "/s", "VEXO_OPTION": "none", "VEXO_PRODUCT_NAME": "", "VEXO_OPERATION": "",
-                  "VEXO_PACKAGE_SIGNER": "none", "VEXO_PACKAGE_SHA256": "", "VEXO_SIGN_PKCS12": "",
+                  "VEXO_PACKAGE_FILE_NAME": "vexo_303.exe", "VEXO_SIGN_PKCS12": "",
+                  "VEXO_PACKAGE_SIGNER": "none", "VEXO_PACKAGE_SHA256": "",
                   "VEXO_PACKAGE_BASE_URL": "http://127.0.0.1:%d%s" % (PORT, PACKAGE_DIR),
                   "VEXO_STATS_BASE_URL": "http://127.0.0.1:%d" % (PORT + 1), "VEXO_TEST_SEAMS": "ON" if seams else "OFF"}
         config.update(VARIANTS[name][1])
@@ -95,8 +98,9 @@ def build_tree(seams, names, out):
         key = hashlib.sha1(json.dumps([config, newest], sort_keys=True).encode()).hexdigest()
         if os.path.exists(exe) and os.path.exists(stamp) and open(stamp).read() == key:
             continue
-        sh(["cmake", "-S", REPO, "-B", tree, "--toolchain", os.path.join(REPO, "cmake", "mingw-i686.cmake"),
-            "-DCMAKE_BUILD_TYPE=MinSizeRel"] + ["-D%s=%s" % kv for kv in config.items()], 300)
+        toolchain = os.path.join(REPO, "cmake", "mingw-i686.cmake")
+        sh(["cmake"] + fresh + ["-S", REPO, "-B", tree, "--toolchain", toolchain, "-DCMAKE_BUILD_TYPE=MinSizeRel"] +
+           ["-D%s=%s" % kv for kv in config.items()], 300)
         sh(["cmake", "--build", tree, "--parallel", "2"], 900)
         shutil.copy(os.path.join(tree, "vexo_setup.exe"), exe)
         with open(stamp, "w") as f:
@@ -113,6 +117,18 @@ def make_signers(out):
                 "/CN=Vexo e2e " + signer, "-addext", "extendedKeyUsage=codeSigning", "-keyout", key, "-out", cert], 120)
             sh(["openssl", "pkcs12", "-export", "-inkey", key, "-in", cert, "-passout", "pass:", "-out",
                 os.path.join(out, signer + ".p12")], 120)
+
+
+def vendor_variant(defines):
+    """A vendor's configuration (VAR=VALUE, as given to CMake) as tools/demo
+    builds it: their values, with both servers on loopback (the package
+    under the path of their base URL); the package's URL as composed."""
+    config = {d.split("=", 1)[0].split(":")[0]: d.split("=", 1)[1] for d in defines}
+    path = urllib.parse.urlsplit(config.get("VEXO_PACKAGE_BASE_URL", PACKAGE_DIR)).path.rstrip("/")
+    config.update(VEXO_PACKAGE_BASE_URL="http://127.0.0.1:%d%s" % (PORT, path),
+                  VEXO_STATS_BASE_URL="http://127.0.0.1:%d" % (PORT + 1))
+    VARIANTS["vendor"] = (False, config)
+    return "%s/%s" % (config["VEXO_PACKAGE_BASE_URL"], config.get("VEXO_PACKAGE_FILE_NAME", "vexo_303.exe"))
 
 
 def sign_verify_files(out):
@@ -205,6 +221,7 @@ class Server:
         self.release.set()   # ends every stalled answer
         self.release = threading.Event()
         self.mode, self.size, self.hold, self.hops, self.package = self.default, 0, {}, 1, self.served
+        self.file_name = "vexo_303.exe"
         if not self.httpd:
             self.httpd = TCPServer(("127.0.0.1", self.port), Handler)
             self.httpd.owner = self
@@ -221,7 +238,7 @@ class Server:
             self.log.append((source, line, time.monotonic()))
 
     def answer(self, req, release):
-        path, mode = req.path.replace("%20", " "), self.mode
+        path, mode = urllib.parse.unquote(req.path), self.mode
         if mode == "stall":
             return release.wait(120)
         if mode == "drip":
@@ -240,7 +257,7 @@ class Server:
         if self.name == "stats":
             time.sleep(self.hold.get(re.search(r"type=(\w+)|$", path).group(1), 0))
             return req.head(200, 3) or req.wfile.write(b"ok\n")
-        if not path.endswith("/vexo_303.exe") or mode == "404":
+        if not path.endswith("/" + self.file_name) or mode == "404":
             page = b"<html><body>404 Not Found</body></html>\n"
             return req.head(404, len(page), [("Content-Type", "text/html")]) or req.wfile.write(page)
         if mode in ("login", "empty"):
@@ -300,17 +317,18 @@ class Wine:
     def __init__(self, prefix, display):
         self.prefix, self.display = prefix, display
 
-    def start(self, args, timeout, env=None):
+    def start(self, args, timeout, env=None, trace=False):
         """Starts a command, its output into a file: Wine's background
-        processes inherit the handles and would hold a pipe open."""
+        processes inherit the handles and would hold a pipe open. trace:
+        Wine's trace of the processes made, into proc.err."""
         environ = {k: v for k, v in os.environ.items() if not k.startswith("VEXO_")}
         environ.update(WINEPREFIX=self.prefix, WINEARCH="win32", WINEDEBUG="-all", LC_ALL=LOCALE, LANG=LOCALE,
                        WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=self.display.name)
-        environ.update(env or {})
-        out = tempfile.TemporaryFile()
+        environ.update(env or {}, **{"WINEDEBUG": "-all,trace+process"} if trace else {})
+        out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile() if trace else subprocess.DEVNULL
         proc = subprocess.Popen(["timeout", "-k", "5", str(int(timeout))] + args, stdout=out,
-                                stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, env=environ)
-        proc.out = out
+                                stderr=err, stdin=subprocess.DEVNULL, env=environ)
+        proc.out, proc.err = out, err
         return proc
 
     def run(self, args, timeout=60, env=None):
@@ -377,6 +395,19 @@ def output(proc):
     return proc.out.read().decode(errors="replace")
 
 
+def started_packages(proc):
+    """The command lines of the programs started from a private folder under
+    the Windows folder's Temp, as Wine's trace of a run (start(trace=True))
+    writes them."""
+    proc.err.seek(0)
+    lines = re.findall(r'trace:process:CreateProcessInternalW app \S+ cmdline L"(.*)"',
+                       proc.err.read().decode(errors="replace"))
+    unescape = {"n": "\n", "r": "\r", "t": "\t"}
+    lines = [re.sub(r'\\([0-9a-fA-F]{4}|.)', lambda m: chr(int(m.group(1), 16)) if len(m.group(1)) == 4 else
+                    unescape.get(m.group(1), m.group(1)), line) for line in lines]
+    return [line for line in lines if re.search(r"\\temp\\vexo-[0-9a-f]{32}\\", line, re.I)]
+
+
 # ---------------------------------------------------------------- runs
 
 class Run:
@@ -395,6 +426,7 @@ class Run:
         self.package_runs = h.read(WIN + "\\package.log").splitlines()[proc.package_from:]
         self.package_where = [l.split("|") for l in h.read(WIN + "\\package.where").splitlines()[proc.package_from:]]
         self.left_in_temp = sorted(set(os.listdir(h.wine.path(SYSTEM_TEMP))) - proc.system_temp)
+        self.started = started_packages(proc) if proc.err != subprocess.DEVNULL else None
         self.window_at_package = h.read(WIN + "\\package.window").splitlines()[proc.package_from:]
         report = h.read(proc.report)
         self.report = dict(l.split("=", 1) for l in report.splitlines() if "=" in l) if report else None
@@ -426,7 +458,10 @@ class Harness:
                                                                                               "package.nsi")], 120)
         with concurrent.futures.ThreadPoolExecutor(3) as pool:
             jobs = [pool.submit(self.wine.prepare)] + [pool.submit(build_tree, seams, [
-                n for n in names if VARIANTS[n][0] == seams and n != "digest"], out) for seams in (0, 1)]
+                n for n in names if VARIANTS[n][0] == seams and n not in ("digest", "vendor")], out)
+                for seams in (0, 1)]
+            if "vendor" in names:
+                jobs.append(pool.submit(build_tree, False, ["vendor"], out, "tree_vendor"))
             for name, flags in HELPERS.items():
                 sh(["i686-w64-mingw32-gcc", "-Os", "-s", "-Wall", "-Wextra", "-Wno-missing-field-initializers",
                     "-DUNICODE", "-o", os.path.join(out, name),
@@ -491,7 +526,7 @@ class Harness:
         with self.lock:
             del self.log[:]
 
-    def start(self, variant, args="", env=None, timeout=60, flags="", exe=None):
+    def start(self, variant, args="", env=None, timeout=60, flags="", exe=None, trace=False):
         """Starts a variant (or the program at that Windows path) through the
         launcher (flags: see probe.c), with the seam's and the package's
         environment; finish() collects it."""
@@ -500,7 +535,7 @@ class Harness:
             os.remove(self.wine.path(env["VEXO_SEAM_REPORT"]))
         command = '"%s"%s' % (exe or "%s\\%s.exe" % (WIN, variant), " " + args if args else "")
         proc = self.wine.start(["wine", WIN + "\\probe.exe", "run", str(int(timeout * 1000)), flags or "-", command],
-                               timeout + 20, env)
+                               timeout + 20, env, trace)
         proc.started, proc.limit, proc.cache_files, proc.boxes_seen = time.monotonic(), timeout + 15, \
             self.wine.cache_files(), 0
         proc.log_from, proc.report = len(self.events()), env["VEXO_SEAM_REPORT"]

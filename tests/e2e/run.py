@@ -2,6 +2,7 @@
 """The end-to-end suite: the real vexo_setup.exe under Wine, the scenarios as
 tables, a line per case (a table row is a case), then "e2e: N passed, N failed".
 usage: run.py [-k PATTERN] [--show (what each run did)]
+       run.py --show --vendor [-D VAR=VALUE]... [--package FILE] [--interactive]   (tools/demo: a vendor's build)
 """
 
 import argparse
@@ -91,7 +92,7 @@ def window(moving_past=None):
 
 
 def expect(run, status, pings=(), boxes=(), ran=False, package_silent=True, os_name="Win7", seam=True,
-           urls=(PACKAGE_URL,), wall=None, late_requests=False):
+           urls=(PACKAGE_URL,), wall=None, late_requests=False, window_at_package=True):
     """What every run is held to: exit code; pings well formed and around
     the download; boxes; the package run from the cache, with the window
     closed, and its file gone; nothing outstanding; no cache entry left."""
@@ -112,13 +113,16 @@ def expect(run, status, pings=(), boxes=(), ran=False, package_silent=True, os_n
     eq(run.boxes, list(boxes), "boxes", run)
     if ran:
         eq(len(run.package_runs), 1, "package starts", run)
-        m = re.fullmatch(r'"(C:\\windows\\temp\\vexo-[0-9a-f]{32})\\vexo_303\.exe" /norestart' + (
+        m = re.fullmatch(r'"(C:\\windows\\temp\\vexo-[0-9a-f]{32})\\([^"\\]+)" /norestart' + (
             " /S" if package_silent else ""), run.package_runs[0], re.I)
         check(m, "package command line %r" % run.package_runs[0], run)
-        eq([[p.lower() for p in w] for w in run.package_where], [[m.group(1).lower() + t for t in (
-            "\\vexo_303.exe", "", "\\tmp", "\\tmp")]], "the package's path, current folder, TEMP and TMP", run)
+        check(not os.path.exists(H.wine.path(m.group(1))), "the private folder is still there", run)
         eq([f for f in run.new_cache_files if "vexo_303" in f], [], "the downloaded package left in the cache", run)
-        eq(run.window_at_package, ["window=no"], "a window of the installer open while the package ran", run)
+        if window_at_package:   # as the tests' package tells
+            eq([[p.lower() for p in w] for w in run.package_where], [[m.group(1).lower() + t for t in (
+                "\\" + m.group(2).lower(), "", "\\tmp", "\\tmp")]], "the package's path, current folder, TEMP and TMP",
+               run)
+            eq(run.window_at_package, ["window=no"], "a window of the installer open while the package ran", run)
         check(not seam or only_administrators_write(run.report["folder_access"]), "the private folder's access %r"
               % (run.report or {}).get("folder_access"), run)
     else:
@@ -375,24 +379,28 @@ def window_case(variant, product, cancel):
     """The window mid-download: size, centred in the work area, banner,
     bar, button, status line; then the close box, Alt+F4 and Esc, which
     stop only the slide rotation (slide 1 stays past its time, the download
-    goes on), and Cancel by pointer; or the end."""
-    size = (16 if cancel else 8) << 20   # 13 s, 6.5 s: time to press them
+    goes on), and Cancel by pointer; or two slide changes, after each of
+    which the status line still shows, and the end."""
+    size = (16 if cancel else 20) << 20   # 13 s: time to press them; 16 s: slides 2 and 3 shown
     hold = H.wine.start(["wine", WIN + "\\probe.exe", "hold", "60000", WIN + "\\release"], 70)
     try:
         wait_for(lambda: "taskbar" in harness.output(hold), 20, "the taskbar with an icon in the notification area")
         H.package_server.mode, H.package_server.size = "throttle", size
         proc = H.start(variant, env=EXIT7, flags="h")
         w = wait_for(window, 20, "the window")
-        screens, shown = [shot("window")], time.monotonic()
+        screens, shown = [(shot("window"), 1)], time.monotonic()
         if cancel:   # the close box: the caption's last square, inside the frame
             (left, top, right, _), (cx, cy) = w["rect"], w["client"][:2]
             click([right - cy + top, top + cx - left, right - cx + left, cy], "alt+F4", "Escape")
         moving = wait_for(lambda: window(0), 10, "the bar moving")
         later = wait_for(lambda: window(moving["bar"]["pos"]), 10, "the bar moving on")
         shot("mid-download")
+        for slide in () if cancel else (2, 3):   # each 2.5 s after its turn
+            time.sleep(max(0, shown + 5 * slide - 2.5 - time.monotonic()))
+            screens.append((shot("slide%d" % slide), slide))
         if cancel:
             time.sleep(max(0, shown + 6 - time.monotonic()))   # past the slides' first turn
-            screens.append(shot("closed"))
+            screens.append((shot("closed"), 1))
             eq(H.boxes(proc), [], "boxes after the close box, Alt+F4 and Esc")
             check(window(later["bar"]["pos"]), "the window gone or the download stopped by the close box, Alt+F4, Esc")
             click(w["button"]["rect"])
@@ -409,15 +417,16 @@ def window_case(variant, product, cancel):
         moving["bar"], later["bar"]))
     top = cy + 233 + (ch - 257) // 2
     eq(w["button"], {"text": "取消", "rect": [cx + cw - 95, top, cx + cw - 5, top + 24]}, "Cancel button")
-    # The line stands only until the next slide paints over it, which may
-    # come before any picture can be taken: what was drawn is the seam's
-    # record (the picture of the line is the end-of-download case's).
+    # The first line may be drawn after the first picture: the seam's record.
     eq(run.report["drawn"].split(" | ")[0], TEXT[111] % (product or TEXT[110]), "first status line drawn", run)
-    for screen in screens:
+    for screen, shown in screens:
         slides = [difference(screen, (cx, cy, 392, 209), os.path.join(harness.REPO, "resources", "slides",
                                                                       "slide%d.jpg" % n), "MAE") for n in (1, 2, 3, 4)]
-        check(slides[0] < 0.04 and min(slides[1:]) > 3 * slides[0], "banner of %s against slides 1-4: %r" % (
+        want, others = slides[shown - 1], slides[:shown - 1] + slides[shown:]
+        check(want < 0.04 and min(others) > 3 * want, "banner of %s against slides 1-4: %r" % (
             os.path.basename(screen), slides))
+        if shown > 1:   # the slide paint covers the strip: the line was drawn again
+            status_line_shows(screen, w, TEXT[111] % product, TEXT[125])
     expect(run, 1602, ["start"], [CANCELLED]) if cancel else expect(run, 7, SF, ran=True, package_silent=False)
 
 
@@ -440,6 +449,33 @@ def end_of_download():
        "the completion balloon")
     status_line_shows(screen, w, TEXT[125], TEXT[111] % TEXT[110])
     expect(run, 1602, SF, [CANCELLED])
+
+
+def vendor_demo(package, url, interactive):
+    """tools/demo with a vendor's configuration and package (served as it
+    is): their build's run, told as the shipped build's; with interactive,
+    a slow download, photographed every 2.5 s while the window is up (the
+    "finished" ping answered after 4 s, so that its end shows)."""
+    H.package_server.package, H.package_server.file_name = package, url.rsplit("/", 1)[1]
+    if interactive:
+        H.package_server.mode, H.stats_server.hold = "throttle", {"finished": 4}
+        watcher = H.wine.start(["wine", WIN + "\\probe.exe", "balloon", "60000"], 70)
+    proc = H.start("vendor", timeout=300, flags="h", trace=True)
+    for n in range(100 if interactive else 0):
+        if not (wait_for(window, 20, "the window") if n == 0 else window()):
+            break
+        shot("window-%02d" % n)
+        time.sleep(2.5)
+    run = H.finish(proc, on_box=lambda b: shot("box"))
+    for line in harness.output(watcher).splitlines() if interactive else ():
+        print("  the balloon: " + json.loads(line)["balloon"]) if line.startswith('{"balloon"') else None
+    # The tests' own package tells its command line; any package is seen
+    # started in Wine's trace.
+    eq(run.package_runs or run.started, run.started, "the package's command line, as it and Wine's trace tell", run)
+    run.package_runs = run.started
+    mode = harness.VARIANTS["vendor"][1].get("VEXO_MODE", "/s")
+    expect(run, run.status, SF, ran=True, package_silent=mode in ("/s", "/u /s"), seam=False,
+           urls=(url, url.replace(" ", "%20")), window_at_package=bool(run.window_at_package))
 
 
 # ---------------------------------------------------------------- builds, copies, systems, options
@@ -741,14 +777,22 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("-k", dest="pattern", default="", help="run only the cases whose name holds this")
     parser.add_argument("--show", action="store_true", help="print what each run did")
+    parser.add_argument("--vendor", action="store_true", help="instead: a vendor's build and package (tools/demo)")
+    parser.add_argument("-D", dest="defines", action="append", default=[], help="the vendor's VAR=VALUE")
+    parser.add_argument("--package", help="the vendor's package (default: the tests' own)")
+    parser.add_argument("--interactive", action="store_true", help="the vendor's run photographed")
     args = parser.parse_args()
     selected, SHOW = [c for c in cases() if args.pattern in c[0]], args.show
+    if args.vendor:
+        url = harness.vendor_variant(args.defines)
+        selected = [("vendor's build: %s" % " ".join(args.defines), lambda: vendor_demo(
+            os.path.abspath(args.package or H.package_server.served), url, args.interactive))]
     started, counts, failures = time.monotonic(), {"passed": 0, "failed": 0}, []
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))   # a time-out still stops Xvfb, servers, wineserver
     print("e2e: preparing builds, Wine prefix and servers (port %d)" % PORT, flush=True)
     try:
         H = harness.Harness()
-        H.prepare()
+        H.prepare(["vendor"] if args.vendor else None)
         print("e2e: prepared in %.0fs" % (time.monotonic() - started), flush=True)
         for CASE, fn in selected:
             t, error = time.monotonic(), None

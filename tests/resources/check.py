@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Checks the resources of a built vexo_setup.exe against the expected
 values beside this script: strings.json (the string table, trailing blanks
-included) and expected.json (the rest). String 126 and the type-40
-properties are checked against the build's configuration, read from the
+included) and expected.json (the rest). Strings 126 and 127 and the
+type-40 properties are checked against the build's configuration, read from the
 CMakeCache.txt beside the executable.
 
     check.py EXE        prints each failed check, then "resources: N passed, N failed"
@@ -181,7 +181,8 @@ def main():
     with open(os.path.join(HERE, 'expected.json'), encoding='utf-8') as f:
         want = json.load(f)
     with open(os.path.join(HERE, 'strings.json'), encoding='utf-8') as f:
-        want['strings'] = dict(json.load(f), **{'126': config.get('VEXO_PACKAGE_BASE_URL')})
+        want['strings'] = dict(json.load(f), **{'126': config.get('VEXO_PACKAGE_BASE_URL'),
+                                                '127': config.get('VEXO_PACKAGE_FILE_NAME')})
     want['string ids'] = sorted(want['strings'], key=int)
     want['properties'] = {name: (text + '\0').encode('utf-16-le') for name, text in properties.items()}
     want['property names'] = sorted(properties)
