@@ -353,11 +353,11 @@ HRESULT OutcomeOf(PackageDownload* download) {
   return download->result;
 }
 
-// Notes a URL the download went on to, when it is not the package's own
-// (the last may be noted twice: announced, then seen answering); one that
-// does not fit is not noted.
+// Notes a URL the download went on to (the last may be noted twice:
+// announced, then seen answering; the package's own URL when it answered);
+// one that does not fit is not noted.
 void NoteUrl(PackageDownload* download, const char* url) {
-  if (!url[0] || lstrcmpA(url, download->url) == 0) return;
+  if (!url[0]) return;
   const size_t room = kRedirectChars - download->redirectChars - 1;
   char* end = download->redirectUrls + download->redirectChars;
   if (SUCCEEDED(BoundedCopy(end, room, url))) download->redirectChars += static_cast<size_t>(lstrlenA(url)) + 1;
