@@ -3,6 +3,7 @@
 #include "base/bounded_string.h"
 #include "base/heap.h"
 #include "base/platform_libraries.h"
+#include "base/system_library.h"
 
 namespace {
 
@@ -61,17 +62,28 @@ void Unpin(FolderPins* pins) {
   while (pins->count > 0) CloseHandle(pins->folders[--pins->count]);
 }
 
+// Fills buffer from the system's random source: RtlGenRandom (XP and
+// later), which needs no cryptographic provider (loading one costs several
+// milliseconds); CryptGenRandom where it is missing (Windows 2000).
+bool DrawRandom(void* buffer, ULONG bytes) {
+  typedef BOOLEAN(WINAPI * GenRandomFn)(PVOID buffer, ULONG bytes);
+  auto genRandom = FindEntryPoint<GenRandomFn>(GetModuleHandleA("advapi32.dll"), "SystemFunction036");
+  if (genRandom) return genRandom(buffer, bytes);
+  HCRYPTPROV provider = 0;
+  if (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT | CRYPT_SILENT))
+    return false;
+  const bool drawn = CryptGenRandom(provider, bytes, static_cast<BYTE*>(buffer));
+  CryptReleaseContext(provider, 0);
+  return drawn;
+}
+
 // Makes the private folder, new (a name that exists, whoever made it,
 // fails), with its security descriptor, and holds it. Its name: the
 // Windows folder's Temp (the system's, not a session's own), "vexo-" and
 // 32 hexadecimal digits of the system's random source.
 bool MakePrivateFolder(HeldPackage* held) {
   DWORD random[kNameRandomBytes / sizeof(DWORD)];
-  HCRYPTPROV provider = 0;
-  if (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT | CRYPT_SILENT))
-    return false;
-  const bool drawn = CryptGenRandom(provider, sizeof random, reinterpret_cast<BYTE*>(random));
-  CryptReleaseContext(provider, 0);
+  const bool drawn = DrawRandom(random, sizeof random);
   // The Windows folder goes through tempPath on its way into the name.
   const UINT length = GetSystemWindowsDirectoryA(held->tempPath, kPathChars);
   SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
@@ -102,12 +114,13 @@ const char* LastPart(const char* name) {
   return last;
 }
 
-// Writes everything the source handle reads into a new file at path.
+// Writes everything the source handle reads, from where it stands (a file
+// just opened: its start), into a new file at path.
 bool CopyHeldBytes(HANDLE source, const char* path) {
   HANDLE target = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (target == INVALID_HANDLE_VALUE) return false;
   void* chunk = VirtualAlloc(nullptr, kCopyChunkBytes, MEM_COMMIT, PAGE_READWRITE);
-  bool copied = chunk && SetFilePointer(source, 0, nullptr, FILE_BEGIN) == 0;
+  bool copied = chunk != nullptr;
   for (DWORD read = 1; copied && read != 0;) {
     DWORD written = 0;
     copied = ReadFile(source, chunk, kCopyChunkBytes, &read, nullptr) &&
@@ -183,24 +196,17 @@ bool IsDownloadedFile(const DownloadTrail& trail, const char* file) {
   return file[0] && (lstrcmpiA(file, trail.cacheFile) == 0 || lstrcmpiA(file, trail.namedFile) == 0);
 }
 
-// Deletes the entry of url where it holds a file of the download (its
-// folders are pinned: the cache deletes the file by its path). A URL a
+// Deletes the entry of url: the package's own whatever file it holds, with
+// that file's folders pinned (into the record's pins, which the caller lets
+// go of: the cache deletes the file by its path); another only where it
+// holds a file of the download, whose folders are pinned already. A URL a
 // server redirected to may name an entry of the user's own: that one stays.
-void RemoveEntryHolding(const WinInetEntries* wininet, const char* url, const DownloadTrail& trail,
-                        HeldPackage* held) {
+void RemoveEntry(const WinInetEntries* wininet, const char* url, const DownloadTrail& trail, HeldPackage* held) {
   INTERNET_CACHE_ENTRY_INFOA* entry = ReadEntry(wininet, url, held);
   if (!entry) return;
-  if (IsDownloadedFile(trail, LocalFileOf(entry))) wininet->DeleteUrlCacheEntryA(url);
-  ReleaseEntry(held, entry);
-}
-
-// Deletes the entry of url with its file's folders pinned (the record's
-// pins, let go of by then).
-void RemoveEntry(const WinInetEntries* wininet, const char* url, HeldPackage* held) {
-  INTERNET_CACHE_ENTRY_INFOA* entry = ReadEntry(wininet, url, held);
-  if (!entry) return;
-  if (PinFolders(LocalFileOf(entry), &held->pins)) wininet->DeleteUrlCacheEntryA(url);
-  Unpin(&held->pins);
+  const char* file = LocalFileOf(entry);
+  if (url == trail.url ? PinFolders(file, &held->pins) : IsDownloadedFile(trail, file))
+    wininet->DeleteUrlCacheEntryA(url);
   ReleaseEntry(held, entry);
 }
 
@@ -217,8 +223,9 @@ bool HoldPackage(HeldPackage* held, const DownloadTrail& trail, const char* file
   // this file until the clean-up has deleted it; the file read by nobody's
   // writes: without FILE_SHARE_WRITE or FILE_SHARE_DELETE no other program
   // can change, rename or delete it meanwhile.
-  held->pinned = trail.cacheFile[0] && PinFolders(trail.cacheFile, &held->pins);
+  held->pinned = PinFolders(trail.cacheFile, &held->pins);
   if (!held->pinned) return false;
+  // No file (an empty path) cannot be opened.
   held->cacheFile = OpenUnfollowed(trail.cacheFile, GENERIC_READ, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL);
   if (!held->cacheFile || !IsPlain(held->cacheFile, false) || !MakePrivateFolder(held) ||
       FAILED(BoundedFormat(held->copyPath, kPathChars, "%s\\%s", held->folderPath, LastPart(fileName))) ||
@@ -244,12 +251,12 @@ void RemoveHeldPackage(HeldPackage* held, const DownloadTrail& trail) {
     // The entries of the URLs the download went on to that hold a file of
     // it; then the files, which no entry holds any more. Looked up by the
     // URLs the run knows: the cost does not grow with the user's cache.
-    for (const char* url = trail.redirects; *url; url += lstrlenA(url) + 1)
-      RemoveEntryHolding(wininet, url, trail, held);
+    for (const char* url = trail.redirects; *url; url += lstrlenA(url) + 1) RemoveEntry(wininet, url, trail, held);
     DeleteFileA(trail.cacheFile);
     DeleteFileA(trail.namedFile);
   }
   Unpin(&held->pins);
-  if (wininet) RemoveEntry(wininet, trail.url, held);
+  if (wininet) RemoveEntry(wininet, trail.url, trail, held);
+  Unpin(&held->pins);
   FreeBuffer(held);
 }

@@ -6,7 +6,6 @@
 
 namespace {
 
-const char kQuote[] = "\"";
 const char kNoRestart[] = " /norestart";
 const char kSilent[] = " /S";
 
@@ -41,10 +40,7 @@ DWORD RunPackage(const char* path, bool packageSilent, const char* folder, const
   char* commandLine = AllocateChars(size);
   if (!commandLine) {
     result = ERROR_OUTOFMEMORY;
-  } else if (FAILED(BoundedCopy(commandLine, size, kQuote)) || FAILED(BoundedAppend(commandLine, size, path)) ||
-             FAILED(BoundedAppend(commandLine, size, kQuote)) ||
-             FAILED(BoundedAppend(commandLine, size, kNoRestart)) ||
-             (packageSilent && FAILED(BoundedAppend(commandLine, size, kSilent)))) {
+  } else if (FAILED(BoundedFormat(commandLine, size, "\"%s\"%s%s", path, kNoRestart, packageSilent ? kSilent : ""))) {
     result = ERROR_INSTALL_FAILURE;
   } else if (!SetEnvironmentVariableA("TEMP", temp) || !SetEnvironmentVariableA("TMP", temp) ||
              !CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, folder,
