@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """How long the installer takes next to a bare downloader, under Wine.
 
-    tools/bench [--runs N] [--no-interactive] [--chart PNG] [--baseline DIR]
-    tools/bench --cache-entries 0,5000,20000 [--runs N] [--baseline DIR]
+    tools/bench [--runs N] [--no-interactive] [--chart PNG] [--baseline DIR]...
+    tools/bench --cache-entries 0,5000,20000 [--runs N] [--baseline DIR]...
 
 Builds, in this run, the silent installer ("/s"), the interactive one ("/u"),
 a bare downloader (bare_download.c: URLDownloadToCacheFileA, the package
@@ -536,7 +536,8 @@ def main(argv):
     ap.add_argument('--chart', default=os.path.join(OUT, 'bench.png'), help='PNG of the medians')
     ap.add_argument('--cache-entries', metavar='N,N,...',
                     help='only the series of the silent installer against the reference with N entries in the URL cache')
-    ap.add_argument('--baseline', metavar='DIR', help='also the silent installer built from the source tree DIR')
+    ap.add_argument('--baseline', metavar='DIR', action='append', default=[],
+                    help='also the silent installer built from the source tree DIR (repeatable)')
     args = ap.parse_args(argv)
     counts = sorted(int(n) for n in args.cache_entries.split(',')) if args.cache_entries else None
     os.makedirs(OUT, exist_ok=True)
@@ -548,9 +549,13 @@ def main(argv):
         machine = machine_text(args.runs)
         print('building ...', flush=True)
         builds = {'silent.exe': build_installer('silent', '/s', servers)}
-        if args.baseline:
-            baseline = 'silent installer at ' + run(['git', '-C', args.baseline, 'rev-parse', '--short', 'HEAD'], 30).strip()
-            builds['baseline.exe'] = build_installer('baseline', '/s', servers, os.path.abspath(args.baseline))
+        baselines = []
+        for i, tree in enumerate(args.baseline):
+            dirty = run(['git', '-C', tree, 'status', '--porcelain', '--untracked-files=no'], 30).strip()
+            baselines.append(('silent installer at %s%s' % (run(['git', '-C', tree, 'rev-parse', '--short', 'HEAD'], 30)
+                              .strip(), ' with local changes' if dirty else ''), 'baseline%d.exe' % i))
+            builds[baselines[-1][1]] = build_installer('baseline-' + os.path.abspath(tree).strip('/').replace('/', '-'),
+                                                       '/s', servers, os.path.abspath(tree))
         xvfb, display = (None, None) if args.no_interactive or counts else start_xvfb()
         if display:
             builds['interactive.exe'] = build_installer('interactive', '/u', servers)
@@ -571,8 +576,7 @@ def main(argv):
         url = 'http://127.0.0.1:%d%s' % (servers.port(servers.package), PACKAGE_PATH)
         ping = 'http://127.0.0.1:%d%s' % (servers.port(servers.stats), PING_QUERY)
         programs = [('silent installer', [placed['silent.exe']])]
-        if args.baseline:
-            programs.append((baseline, [placed['baseline.exe']]))
+        programs += [(name, [placed[exe]]) for name, exe in baselines]
         if not counts:
             programs.append(('bare downloader', [placed['bare_download.exe'], url]))
         programs.append((REFERENCE, [placed['bare_download.exe'], url, ping]))
