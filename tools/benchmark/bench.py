@@ -423,8 +423,8 @@ def report(results, labels, names, machine, rounds):
         lines.append('| %s (no download) | %s |' % (name, spread([r.total for r in results[(name, None)]]))
                      + ' |' * (len(labels) - 1))
 
-    def ratio(a, b, label, stretch=lambda r: r.total):
-        return ratio_text(results, a, b, label, stretch)
+    def ratio(*args):
+        return ratio_text(results, *args)
 
     lines += ['', 'Ratios of the medians (and of the runs of the same round: median, min..max)', '',
               '| ratio | ' + ' | '.join(labels) + ' |', '| --- |' + ' --- |' * len(labels)]
@@ -549,13 +549,13 @@ def main(argv):
         machine = machine_text(args.runs)
         print('building ...', flush=True)
         builds = {'silent.exe': build_installer('silent', '/s', servers)}
-        baselines = []
-        for i, tree in enumerate(args.baseline):
-            dirty = run(['git', '-C', tree, 'status', '--porcelain', '--untracked-files=no'], 30).strip()
-            baselines.append(('silent installer at %s%s' % (run(['git', '-C', tree, 'rev-parse', '--short', 'HEAD'], 30)
-                              .strip(), ' with local changes' if dirty else ''), 'baseline%d.exe' % i))
-            builds[baselines[-1][1]] = build_installer('baseline-' + os.path.abspath(tree).strip('/').replace('/', '-'),
-                                                       '/s', servers, os.path.abspath(tree))
+        baselines = []  # (name, file) of the silent installer of each other source tree
+        for i, tree in enumerate(os.path.abspath(t) for t in args.baseline):
+            git = lambda *a: run(['git', '-C', tree] + list(a), 30).strip()
+            baselines.append(('silent installer at ' + git('rev-parse', '--short', 'HEAD') + (
+                ' with local changes' if git('status', '--porcelain', '--untracked-files=no') else ''),
+                'baseline%d.exe' % i))
+            builds['baseline%d.exe' % i] = build_installer('baseline' + tree.replace('/', '-'), '/s', servers, tree)
         xvfb, display = (None, None) if args.no_interactive or counts else start_xvfb()
         if display:
             builds['interactive.exe'] = build_installer('interactive', '/u', servers)
