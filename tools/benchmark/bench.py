@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """How long the installer takes next to a bare downloader, under Wine.
 
-    tools/bench [--runs N] [--no-interactive] [--chart PNG]
+    tools/bench [--runs N] [--no-interactive] [--chart PNG] [--baseline DIR]...
+    tools/bench --cache-entries 0,5000,20000 [--runs N] [--baseline DIR]...
 
 Builds, in this run, the silent installer ("/s"), the interactive one ("/u"),
 a bare downloader (bare_download.c: URLDownloadToCacheFileA, the package
@@ -29,6 +30,14 @@ the time from start to the first package request against the trivial
 program's whole run, the phases of each run and steps.c's times. Absolute
 times are noisy on a shared machine; the ratios of programs measured side
 by side are what counts. Every subprocess runs under a time-out.
+
+--cache-entries runs a series instead: for each N (ascending), fill_cache.c
+first leaves exactly N ordinary entries of its own in the prefix's URL cache
+(counted by walking the cache, outside the timed runs), then come N's rounds
+of the silent installer and the bare downloader with pings, 1 MB package
+only. At the end the fill's entries are removed again. --baseline DIR adds
+the silent installer built from another source tree (a git worktree of an
+earlier commit, say) to either kind of run.
 """
 import argparse
 import http.server
@@ -58,6 +67,8 @@ PING_QUERY = "/?method='fetchlet'&platform=pc&os=Win7&macid="
 COLOURS = {'silent installer': '#3b4fd8', 'bare downloader': '#888888', 'bare downloader with pings': '#555555',
            'interactive installer': '#c2185b', 'trivial program': '#cccccc'}
 STEPS_FILE = WIN_DIR + '\\steps.txt'
+FILL_FILE = WIN_DIR + '\\fill.txt'
+REFERENCE = 'bare downloader with pings'
 
 
 class BenchError(Exception):
@@ -152,9 +163,9 @@ class Servers:
 
 # ---------------------------------------------------------------- builds
 
-def build_installer(name, mode, servers):
+def build_installer(name, mode, servers, source=REPO):
     bdir = os.path.join(OUT, name)
-    run(['cmake', '-S', REPO, '-B', bdir, '--toolchain', os.path.join(REPO, 'cmake', 'mingw-i686.cmake'),
+    run(['cmake', '-S', source, '-B', bdir, '--toolchain', os.path.join(REPO, 'cmake', 'mingw-i686.cmake'),
          '-DCMAKE_BUILD_TYPE=MinSizeRel', '-DVEXO_MODE=' + mode, '-DVEXO_OPTION=none',
          '-DVEXO_PRODUCT_NAME=', '-DVEXO_OPERATION=',
          '-DVEXO_PACKAGE_BASE_URL=http://127.0.0.1:%d/ext/common/Vexo' % servers.port(servers.package),
@@ -360,6 +371,45 @@ def phases(runs, installer):
     return ['-' if c[0] is None else ms(med(c)) for c in cols]
 
 
+def ratio_text(results, a, b, label, stretch=lambda r: r.total):
+    x = [stretch(r) for r in results[(a, label)]]
+    y = [stretch(r) for r in results[(b, label)]]
+    paired = [p / q for p, q in zip(x, y)]
+    return '%.3f (paired %.3f, %.3f..%.3f)' % (med(x) / med(y), med(paired), min(paired), max(paired))
+
+
+def phase_rows(name, label, results):
+    return '| %s | %s | ' % (name, label) + ' | '.join(phases(results, name != 'bare downloader')) + ' |'
+
+
+PHASES_HEAD = ['Phases, median ms: start to the "start" ping, to the package request, download '
+               '(request to the client closing the connection), to the "finished" ping, to the end', '',
+               '| program | package | to start ping | to request | download | to finished ping | to end |',
+               '| --- | --- | --- | --- | --- | --- | --- |']
+
+
+def cache_report(series, names, machine, rounds):
+    """The series of --cache-entries: [(N, all entries, results)]."""
+    label = SIZES[0][0]
+    head = '| entries in the URL cache (all) | '
+    others = [n for n in names if n != REFERENCE]
+    lines = [machine, '', 'Wall time per run, ms: median (min..max) of %d interleaved runs, %s package, by the '
+             'entries of ordinary browsing in the URL cache (and all its entries)' % (rounds, label), '',
+             head + ' | '.join(names) + ' |', '| --- |' + ' --- |' * len(names)]
+    for n, total, results in series:
+        lines.append('| %d (%d) | ' % (n, total) + ' | '.join(
+            spread([r.total for r in results[(name, label)]]) for name in names) + ' |')
+    lines += ['', 'Ratios to the %s: of the medians (and of the runs of the same round: median, min..max)'
+              % REFERENCE, '', head + ' | '.join(others) + ' |', '| --- |' + ' --- |' * len(others)]
+    for n, total, results in series:
+        lines.append('| %d (%d) | ' % (n, total) + ' | '.join(
+            ratio_text(results, name, REFERENCE, label) for name in others) + ' |')
+    lines += [''] + PHASES_HEAD
+    for name in names:
+        lines += [phase_rows(name, '%d entries' % n, results[(name, label)]) for n, _, results in series]
+    return '\n'.join(lines) + '\n'
+
+
 def report(results, labels, names, machine, rounds):
     lines = [machine, '']
     lines += ['Wall time per run, ms: median (min..max) of %d interleaved runs' % rounds, '',
@@ -373,15 +423,12 @@ def report(results, labels, names, machine, rounds):
         lines.append('| %s (no download) | %s |' % (name, spread([r.total for r in results[(name, None)]]))
                      + ' |' * (len(labels) - 1))
 
-    def ratio(a, b, label, stretch=lambda r: r.total):
-        x = [stretch(r) for r in results[(a, label)]]
-        y = [stretch(r) for r in results[(b, label)]]
-        paired = [p / q for p, q in zip(x, y)]
-        return '%.3f (paired %.3f, %.3f..%.3f)' % (med(x) / med(y), med(paired), min(paired), max(paired))
+    def ratio(*args):
+        return ratio_text(results, *args)
 
     lines += ['', 'Ratios of the medians (and of the runs of the same round: median, min..max)', '',
               '| ratio | ' + ' | '.join(labels) + ' |', '| --- |' + ' --- |' * len(labels)]
-    pairs = [('silent installer', 'bare downloader with pings'), ('silent installer', 'bare downloader')]
+    pairs = [(n, REFERENCE) for n in names if n.startswith('silent installer')] + [('silent installer', 'bare downloader')]
     if 'interactive installer' in names:
         pairs.append(('interactive installer', 'silent installer'))
     for a, b in pairs:
@@ -400,14 +447,9 @@ def report(results, labels, names, machine, rounds):
         lines.append('| %s | ' % name + ' | '.join(
             spread([r.first('package', 'request') for r in results[(name, l)]]) for l in labels) + ' |')
 
-    lines += ['', 'Phases, median ms: start to the "start" ping, to the package request, download '
-              '(request to the client closing the connection), to the "finished" ping, to the end', '',
-              '| program | package | to start ping | to request | download | to finished ping | to end |',
-              '| --- | --- | --- | --- | --- | --- | --- |']
+    lines += [''] + PHASES_HEAD
     for name in names:
-        for l in labels:
-            lines.append('| %s | %s | ' % (name, l) +
-                         ' | '.join(phases(results[(name, l)], name != 'bare downloader')) + ' |')
+        lines += [phase_rows(name, l, results[(name, l)]) for l in labels]
     steps = results[('steps', None)]
     lines += ['', 'Where the time goes: steps.exe makes the installer\'s calls one by one, each timed inside '
               'the process (%s package, median ms of %d runs; every library is loaded on the spot, in this order, '
@@ -433,7 +475,7 @@ def chart(results, labels, names, path):
         rows.append(('trivial program', [r.total for r in results[('trivial program', None)]]))
         meds = [med(v) for _, v in rows]
         err = [[m - min(v) for m, (_, v) in zip(meds, rows)], [max(v) - m for m, (_, v) in zip(meds, rows)]]
-        ax.bar(range(len(rows)), meds, yerr=err, capsize=4, color=[COLOURS[n] for n, _ in rows])
+        ax.bar(range(len(rows)), meds, yerr=err, capsize=4, color=[COLOURS.get(n, '#8e9ce8') for n, _ in rows])
         for x, (_, v) in enumerate(rows):
             ax.plot([x + 0.3] * len(v), v, 'k.', markersize=3, alpha=0.4)  # every run
         ax.set_xticks(range(len(rows)))
@@ -460,12 +502,44 @@ def machine_text(rounds):
             % (commit, ' (with local changes)' if dirty else '', os.cpu_count(), cpu, wine, load, rounds))
 
 
+def fill_cache(wine, exe, n):
+    """Leaves exactly n entries of the fill's own in the URL cache (see
+    fill_cache.c); (all entries, the fill's entries found before)."""
+    if wine.tool(['wine', exe, str(n), FILL_FILE], 1800) != 0:
+        raise BenchError('fill_cache.exe %d failed' % n)
+    with open(wine.unix_path(FILL_FILE)) as f:
+        _, own_before, total, own = map(int, f.read().split())
+    if own != n:
+        raise BenchError('fill_cache.exe %d left %d entries of its own' % (n, own))
+    return total, own_before
+
+
+def cache_series(wine, servers, programs, package, counts, rounds, exe):
+    series = []
+    try:
+        for n in counts:
+            total, before = fill_cache(wine, exe, n)
+            print('  URL cache: %d entries, %d of them ordinary (%d found of the fill)' % (total, n, before),
+                  flush=True)
+            if series and before < series[-1][0]:
+                raise BenchError('the runs removed entries of the fill: %d found, %d left' % (before, series[-1][0]))
+            series.append((n, total, measure(wine, servers, programs, [package], [], rounds)))
+    finally:
+        fill_cache(wine, exe, 0)
+    return series
+
+
 def main(argv):
     ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     ap.add_argument('--runs', type=int, default=7, help='timed rounds (default 7)')
     ap.add_argument('--no-interactive', action='store_true', help='leave out the interactive build')
     ap.add_argument('--chart', default=os.path.join(OUT, 'bench.png'), help='PNG of the medians')
+    ap.add_argument('--cache-entries', metavar='N,N,...',
+                    help='only the series of the silent installer against the reference with N entries in the URL cache')
+    ap.add_argument('--baseline', metavar='DIR', action='append', default=[],
+                    help='also the silent installer built from the source tree DIR (repeatable)')
     args = ap.parse_args(argv)
+    counts = sorted(int(n) for n in args.cache_entries.split(',')) if args.cache_entries else None
     os.makedirs(OUT, exist_ok=True)
 
     servers = Servers()
@@ -475,10 +549,17 @@ def main(argv):
         machine = machine_text(args.runs)
         print('building ...', flush=True)
         builds = {'silent.exe': build_installer('silent', '/s', servers)}
-        xvfb, display = (None, None) if args.no_interactive else start_xvfb()
+        baselines = []  # (name, file) of the silent installer of each other source tree
+        for i, tree in enumerate(os.path.abspath(t) for t in args.baseline):
+            git = lambda *a: run(['git', '-C', tree] + list(a), 30).strip()
+            baselines.append(('silent installer at ' + git('rev-parse', '--short', 'HEAD') + (
+                ' with local changes' if git('status', '--porcelain', '--untracked-files=no') else ''),
+                'baseline%d.exe' % i))
+            builds['baseline%d.exe' % i] = build_installer('baseline' + tree.replace('/', '-'), '/s', servers, tree)
+        xvfb, display = (None, None) if args.no_interactive or counts else start_xvfb()
         if display:
             builds['interactive.exe'] = build_installer('interactive', '/u', servers)
-        elif not args.no_interactive:
+        elif not args.no_interactive and not counts:
             print('note: Xvfb is not installed, the interactive build is left out')
         builds['bare_download.exe'] = build_helper('bare_download', ['-lurlmon', '-lwininet', '-lnetapi32'])
         builds['trivial.exe'] = build_helper('trivial')
@@ -486,6 +567,7 @@ def main(argv):
         builds['imports.exe'] = build_helper('imports', INSTALLER_LIBS, manifest=True)
         builds['silent_imports.exe'] = build_helper('silent_imports', INSTALLER_LIBS, manifest=True,
                                                     source='imports', flags=['-DSILENT_ONLY'])
+        builds['fill_cache.exe'] = build_helper('fill_cache', ['-lwininet'])
         packages = [(label, padded_package(builds['trivial.exe'], label, size)) for label, size in SIZES]
 
         print('preparing Wine ...', flush=True)
@@ -493,18 +575,23 @@ def main(argv):
         placed = wine.prepare(builds)
         url = 'http://127.0.0.1:%d%s' % (servers.port(servers.package), PACKAGE_PATH)
         ping = 'http://127.0.0.1:%d%s' % (servers.port(servers.stats), PING_QUERY)
-        programs = [('silent installer', [placed['silent.exe']]),
-                    ('bare downloader', [placed['bare_download.exe'], url]),
-                    ('bare downloader with pings', [placed['bare_download.exe'], url, ping])]
+        programs = [('silent installer', [placed['silent.exe']])]
+        programs += [(name, [placed[exe]]) for name, exe in baselines]
+        if not counts:
+            programs.append(('bare downloader', [placed['bare_download.exe'], url]))
+        programs.append((REFERENCE, [placed['bare_download.exe'], url, ping]))
         if display:
             programs.append(('interactive installer', [placed['interactive.exe']]))
         print('measuring ...', flush=True)
-        stats_url = 'http://127.0.0.1:%d/?method=steps' % servers.port(servers.stats)
-        extras = [('trivial program', [placed['trivial.exe']], 0),
-                  ('trivial program with the installer\'s imports', [placed['imports.exe']], 0),
-                  ('the same without the window\'s libraries', [placed['silent_imports.exe']], 0),
-                  ('steps', [placed['steps.exe'], stats_url, url, STEPS_FILE], 1)]
-        results = measure(wine, servers, programs, packages, extras, args.runs)
+        if counts:
+            series = cache_series(wine, servers, programs, packages[0], counts, args.runs, placed['fill_cache.exe'])
+        else:
+            stats_url = 'http://127.0.0.1:%d/?method=steps' % servers.port(servers.stats)
+            extras = [('trivial program', [placed['trivial.exe']], 0),
+                      ('trivial program with the installer\'s imports', [placed['imports.exe']], 0),
+                      ('the same without the window\'s libraries', [placed['silent_imports.exe']], 0),
+                      ('steps', [placed['steps.exe'], stats_url, url, STEPS_FILE], 1)]
+            results = measure(wine, servers, programs, packages, extras, args.runs)
     except BenchError as e:
         print('bench: %s' % e, file=sys.stderr)
         return 1
@@ -518,12 +605,15 @@ def main(argv):
 
     labels = [label for label, _ in SIZES]
     names = [name for name, _ in programs]
-    text = report(results, labels, names, machine, args.runs)
+    if counts:
+        text = cache_report(series, names, machine, args.runs)
+    else:
+        text = report(results, labels, names, machine, args.runs)
     print()
     print(text)
-    with open(os.path.join(OUT, 'results.md'), 'w') as f:
+    with open(os.path.join(OUT, 'cache.md' if counts else 'results.md'), 'w') as f:
         f.write(text)
-    if args.chart:
+    if args.chart and not counts:
         chart(results, labels, names, args.chart)
     return 0
 

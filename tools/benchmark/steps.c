@@ -6,6 +6,7 @@
 #include <nb30.h>
 #include "adapter_probe.h"
 #include <stdio.h>
+#include <wininet.h>
 
 typedef struct {
   UINT32 version;
@@ -42,7 +43,8 @@ static void ProbeMac(void) {
 
 static void Ping(const char* url) {
   void* session = ((InternetOpenFn)Function("wininet.dll", "InternetOpenA"))(NULL, 0, NULL, NULL, 0);
-  void* request = ((InternetOpenUrlFn)Function("wininet.dll", "InternetOpenUrlA"))(session, url, NULL, 0, 0, 0);
+  InternetOpenUrlFn openUrl = (InternetOpenUrlFn)Function("wininet.dll", "InternetOpenUrlA");
+  void* request = openUrl(session, url, NULL, 0, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
   if (request) ((InternetCloseFn)Function("wininet.dll", "InternetCloseHandle"))(request);
   ((InternetCloseFn)Function("wininet.dll", "InternetCloseHandle"))(session);
 }
