@@ -225,7 +225,7 @@ bool HoldPackage(HeldPackage* held, const DownloadTrail& trail, const char* file
   // can change, rename or delete it meanwhile.
   held->pinned = PinFolders(trail.cacheFile, &held->pins);
   if (!held->pinned) return false;
-  // No file (an empty path) cannot be opened.
+  // An empty path (no file downloaded) opens nothing.
   held->cacheFile = OpenUnfollowed(trail.cacheFile, GENERIC_READ, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL);
   if (!held->cacheFile || !IsPlain(held->cacheFile, false) || !MakePrivateFolder(held) ||
       FAILED(BoundedFormat(held->copyPath, kPathChars, "%s\\%s", held->folderPath, LastPart(fileName))) ||
